@@ -1,0 +1,50 @@
+// Double-byte helpers for GBK text.
+//
+// Every search in the program walks text character by character: a byte of
+// 0x80 or above starts a two-byte character, and its second (trail) byte is
+// never looked at on its own, even where it has the value of an ASCII
+// character such as "\", "[" or "|". Case folding touches ASCII letters only.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/text.h"
+
+namespace qarvo {
+
+// True when `byte` starts a double-byte character.
+inline bool isLeadByte(unsigned char byte) { return byte >= 0x80; }
+
+// Length in bytes (1 or 2) of the character that starts at the 0-based index
+// `at`; a lead byte at the very end of the text counts as one byte.
+inline std::size_t charLength(TextView text, std::size_t at) {
+  return (isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2 : 1;
+}
+
+inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// Copies of `text` with the ASCII letters folded; both bytes of every
+// double-byte character stay as they are.
+Text asciiToUpper(TextView text);
+Text asciiToLower(TextView text);
+
+// Folds ASCII letters in place (trail bytes untouched), no allocation.
+void asciiToLowerInPlace(Text* text);
+
+// 1-based position of the first occurrence of `what` in `text` at or after the
+// 1-based position `start` (a start at or below 1 searches from the
+// beginning), stepping over double-byte characters so that a match never
+// begins on a trail byte. -1 when absent or when `what` is empty.
+int findText(TextView text, TextView what, int start = 1, bool ignoreCase = false);
+
+// 1-based position of the last occurrence of `what` that lies entirely within
+// the first `limit` bytes of `text` (the whole text when `limit` is negative),
+// with the same character stepping. -1 when absent or when `what` is empty.
+int findLastText(TextView text, TextView what, int limit = -1, bool ignoreCase = false);
+
+// Replaces every occurrence of `what` by `with`, scanning character by
+// character from the start (a trail byte never starts a match).
+Text replaceAllText(TextView text, TextView what, TextView with, bool ignoreCase = false);
+
+}  // namespace qarvo

@@ -1,0 +1,30 @@
+// The "process pending events" hook.
+//
+// Long operations keep the window responsive by pumping the window's events
+// themselves, at the points where the program's operations say so (some of
+// them once per byte or per search step). The core calls processPendingEvents()
+// there; the GUI installs the real pump at start-up. Until then the call does
+// nothing. An installed pump must itself be cheap per call: the GUI's pump
+// checks a clock and only every few milliseconds really processes events.
+#pragma once
+
+namespace qarvo {
+
+using EventPump = void (*)();
+
+// Installs `pump` (nullptr removes it). Returns the previous pump.
+EventPump setEventPump(EventPump pump);
+
+namespace detail {
+extern EventPump currentEventPump;
+}
+
+// Lets the user interface process pending events; a no-op without a pump.
+inline void processPendingEvents() {
+  if (detail::currentEventPump != nullptr) detail::currentEventPump();
+}
+
+// Sleeps the calling thread for `milliseconds` (nothing for 0 or less).
+void sleepMilliseconds(int milliseconds);
+
+}  // namespace qarvo

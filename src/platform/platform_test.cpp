@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/code_page.h"
+#include "platform/dbcs.h"
+#include "platform/event_pump.h"
+#include "platform/native_file.h"
+
+namespace qarvo {
+namespace {
+
+TEST(CodePage, RoundTripsChineseThroughUtf8AndUtf16) {
+  const std::string utf8 = "查询完成！abc";
+  Text text = utf8ToGbk(utf8);
+  EXPECT_EQ(text, "\xB2\xE9\xD1\xAF\xCD\xEA\xB3\xC9\xA3\xA1" "abc");
+  EXPECT_EQ(gbkToUtf8(text), utf8);
+  EXPECT_EQ(gbkToUtf16(text), u"查询完成！abc");
+  EXPECT_EQ(utf16ToGbk(u"查询完成！abc"), text);
+  EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(utf8)), utf8);
+}
+
+TEST(CodePage, SubstitutesInvalidInputInsteadOfFailing) {
+  // A lead byte at the very end and an invalid pair in the middle.
+  EXPECT_EQ(gbkToUtf8("a\xFF\x20" "b\xB2"), "a\xEF\xBF\xBD b\xEF\xBF\xBD");
+  // Characters GBK cannot hold and a lone surrogate become "?".
+  EXPECT_EQ(utf8ToGbk("x\xF0\x9F\x98\x80y"), "x?y");
+  EXPECT_EQ(utf16ToGbk(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
+  EXPECT_EQ(utf8ToUtf16("\xC3"), u"\uFFFD");
+  EXPECT_EQ(gbkToUtf8(""), "");
+  std::string out;
+  EXPECT_FALSE(convertEncoding("x", "NO-SUCH-CHARSET", "UTF-8", "?", &out));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Dbcs, SearchesNeverStartOnATrailByte) {
+  // 0xD5 0x5C is one character whose trail byte is a backslash.
+  const Text text = "\xD5\x5C" "\\x";
+  EXPECT_EQ(findText(text, "\\"), 3);
+  EXPECT_EQ(findLastText(text, "\\"), 3);
+  EXPECT_EQ(findText("\xD5\x7C|", "|"), 3);
+  EXPECT_EQ(replaceAllText("\xD5\x5C\\", "\\", "\\\\"), "\xD5\x5C\\\\");
+}
+
+TEST(Dbcs, SearchPositionsAndCaseFolding) {
+  EXPECT_EQ(findText("abcABC", "ABC"), 4);
+  EXPECT_EQ(findText("abcABC", "ABC", 1, true), 1);
+  EXPECT_EQ(findText("abcABC", "abc", 2, true), 4);
+  EXPECT_EQ(findText("abc", "abc", -5), 1);
+  EXPECT_EQ(findText("abc", "", 1), -1);
+  EXPECT_EQ(findText("ab", "abc"), -1);
+  EXPECT_EQ(findText("abc", "c", 99), -1);
+  EXPECT_EQ(findLastText("abcabc", "abc"), 4);
+  EXPECT_EQ(findLastText("abcabc", "abc", 5), 1);
+  EXPECT_EQ(asciiToUpper("ab\xC4\x61z"), "AB\xC4\x61Z");
+  EXPECT_EQ(asciiToLower("AB\xC4\x41Z"), "ab\xC4\x41z");
+}
+
+int pumpCalls = 0;
+void countingPump() { ++pumpCalls; }
+
+TEST(EventPump, IsANoOpUntilInstalled) {
+  pumpCalls = 0;
+  processPendingEvents();
+  EventPump previous = setEventPump(countingPump);
+  processPendingEvents();
+  processPendingEvents();
+  setEventPump(previous);
+  processPendingEvents();
+  EXPECT_EQ(pumpCalls, 2);
+}
+
+TEST(NativeFile, NamesAreUtf8AndContentsStayAsGiven) {
+  char pattern[] = "/tmp/qarvo-platform-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const Text folder = Text(pattern) + "/" + utf8ToGbk("查询结果");
+  EXPECT_TRUE(createDirectory(folder));
+  EXPECT_FALSE(createDirectory(folder));
+  EXPECT_EQ(access((std::string(pattern) + "/查询结果").c_str(), F_OK), 0);
+  const Text file = folder + "/a@b.txt";
+  const std::string content = "\xB2\xE9\r\nx";
+  EXPECT_TRUE(writeWholeFile(file, content));
+  std::string back;
+  EXPECT_TRUE(readWholeFile(file, &back));
+  EXPECT_EQ(back, content);
+  EXPECT_TRUE(writeWholeFile(file, ""));
+  EXPECT_TRUE(readWholeFile(file, &back));
+  EXPECT_TRUE(back.empty());
+  EXPECT_FALSE(readWholeFile(folder + "/missing", &back));
+  EXPECT_FALSE(writeWholeFile(folder + "/no/such/dir.txt", "x"));
+  std::system((std::string("rm -rf ") + pattern).c_str());
+}
+
+}  // namespace
+}  // namespace qarvo
