@@ -38,18 +38,18 @@ inline constexpr const char* kDefaultContentType = "application/x-www-form-urlen
 // takes its default. By-reference arguments are pointers; nullptr means "not
 // given" (the fetch then works on a local value).
 struct FetchPageOptions {
-  Text postText;                    // request body as text; makes the request a POST
+  Text postText{};                  // request body as text; makes the request a POST
   int* encodingMode = nullptr;      // -2 .. 6 (0 when not given); a 0 may become 2
   float timeoutSeconds = 0.0f;      // see pageFetchTiming
-  std::optional<Text> proxy;        // server[,user,password], "IE" or "-1"
+  std::optional<Text> proxy{};      // server[,user,password], "IE" or "-1"
   bool synchronous = false;         // open synchronously and skip the wait
-  Bytes postBytes;                  // request body as bytes; wins over postText
-  Text referer;                     // empty: the URL
+  Bytes postBytes{};                // request body as bytes; wins over postText
+  Text referer{};                   // empty: the URL
   Text* cookies = nullptr;          // Cookie header value; "-1" sends an empty one
   bool keepCookies = false;         // keep the response's cookies for later fetches
-  Text contentType;                 // empty: application/x-www-form-urlencoded
-  Text userAgent;                   // empty: kDefaultPageUserAgent
-  Text extraHeaders;                // "Name: value" lines separated by CR LF
+  Text contentType{};               // empty: application/x-www-form-urlencoded
+  Text userAgent{};                 // empty: kDefaultPageUserAgent
+  Text extraHeaders{};              // "Name: value" lines separated by CR LF
   bool spoofClientAddress = false;  // add spoofedAddressHeaders()
 };
 
@@ -71,30 +71,30 @@ void normaliseUrl(Text* url);
 
 // Arguments of the fetch variants that the look-up does not use.
 struct FetchGzipOptions {
-  Text postText;
+  Text postText{};
   int timeoutSeconds = 0;
-  std::optional<Text> proxy;
+  std::optional<Text> proxy{};
   bool synchronous = false;
-  Bytes postBytes;
-  Text referer;
+  Bytes postBytes{};
+  Text referer{};
   Text* cookies = nullptr;
   bool keepCookies = false;
-  Text contentType;
-  Text userAgent;
-  Text extraHeaders;
+  Text contentType{};
+  Text userAgent{};
+  Text extraHeaders{};
   int* encodingMode = nullptr;
   bool spoofClientAddress = false;
 };
 struct FetchDirectOptions {
-  Text postText;
+  Text postText{};
   int* encodingMode = nullptr;
   float timeoutSeconds = 0.0f;
-  Text proxy;
+  Text proxy{};
   int unused = 0;
-  Bytes postBytes;
-  Text referer;
-  Text cookies;
-  Text extraHeaders;
+  Bytes postBytes{};
+  Text referer{};
+  Text cookies{};
+  Text extraHeaders{};
   bool useWinInet = false;
   Text* returnedCookies = nullptr;
   Bytes* rawBody = nullptr;
@@ -103,23 +103,23 @@ struct FetchDirectOptions {
 };
 struct LocationOptions {
   bool synchronous = false;
-  Text referer;
-  std::optional<Text> cookies;
-  Text proxy;
-  Text userAgent;
-  Text postText;
-  Text extraHeaders;
+  Text referer{};
+  std::optional<Text> cookies{};
+  Text proxy{};
+  Text userAgent{};
+  Text postText{};
+  Text extraHeaders{};
 };
 struct ProbeEncodingOptions {
   bool synchronous = false;
-  Text referer;
-  std::optional<Text> cookies;
+  Text referer{};
+  std::optional<Text> cookies{};
 };
 struct ProbeStatusOptions {
   bool synchronous = false;
   int timeoutSeconds = 0;
-  std::optional<Text> cookies;
-  std::optional<Text> proxy;
+  std::optional<Text> cookies{};
+  std::optional<Text> proxy{};
 };
 
 class ComHttp {
