@@ -2,24 +2,19 @@
 //
 // The window turns each click into one call here; the engine reads and writes
 // the window only through MainWindowView. All calls run on the window thread
-// and may nest (a wait pumps events, and a pumped event may call in again).
+// and may nest (a wait pumps events, and a pumped event may call in again):
+// every call keeps its working state local, and rows are looked up by index
+// again after each pump, so a nested run that empties the list does no harm.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/main_window_view.h"
+#include "engine/service_endpoints.h"
 #include "platform/text.h"
 
 namespace qarvo {
-
-// Where the two services live. The real hosts by default; tests point these
-// at loopback fakes ("127.0.0.1:port").
-struct ServiceEndpoints {
-  std::string aizhanHost = "whois.aizhan.com";      // 爱站 reverse-WHOIS host
-  std::string chinazHost = "whois.chinaz.com";      // 站长 WHOIS host
-  std::string chinazToolSite = "tool.chinaz.com";   // 站长 tool site (sign-in)
-  std::string makerPage = "http://qarvo.example/";  // the maker's web page
-};
 
 class LookupEngine {
  public:
@@ -44,9 +39,30 @@ class LookupEngine {
   void openHomePage(const std::string& homePageUrl);
 
   // Process-wide state shared with the window.
-  bool queryStopFlag() const;
-  void setQueryStopFlag(bool stop);
-  const Text& serviceCookieText() const;
+  bool queryStopFlag() const { return queryStopFlag_; }
+  void setQueryStopFlag(bool stop) { queryStopFlag_ = stop; }
+  const Text& serviceCookieText() const { return serviceCookieText_; }
+  void setServiceCookieText(const Text& cookies) { serviceCookieText_ = cookies; }
+  const ServiceEndpoints& endpoints() const { return endpoints_; }
+
+  // The wait of the page query: sleeps in 10 ms slices and processes pending
+  // events after each; 0 ms or less returns at once.
+  void wait(int milliseconds);
+  // Test seam: when set, every wait calls the hook with the milliseconds it
+  // would wait instead of waiting. An empty hook restores the real waits.
+  using WaitHook = std::function<void(int milliseconds)>;
+  void setWaitHook(WaitHook hook) { waitHook_ = std::move(hook); }
+
+ private:
+  void signInToChinaz();
+  void autoSave(const Text& address, int row);
+
+  MainWindowView& view_;
+  ServiceEndpoints endpoints_;
+  bool queryStopFlag_ = false;
+  Text serviceCookieText_;
+  bool sortAscending_ = false;  // flipped before every accepted sort
+  WaitHook waitHook_;
 };
 
 }  // namespace qarvo

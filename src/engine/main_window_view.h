@@ -81,8 +81,7 @@ class MainWindowView {
   // Shows a message box; `style` combines the mb:: values; `ownerless` boxes
   // leave the main window (and the browser) usable while they are open.
   // Returns the button pressed (mb::kIdOk, kIdYes, kIdNo).
-  virtual int messageBox(const Text& text, const Text& title, unsigned style,
-                         bool ownerless) = 0;
+  virtual int messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) = 0;
   virtual void beep() = 0;
   virtual Text clipboardText() = 0;
   // The folder dialog: returns the chosen folder, or empty text on cancel.
