@@ -31,29 +31,29 @@ namespace qarvo {
 // initializers: findElement(doc, {.tagName = "td", .occurrence = 2,
 // .innerOnly = true}).
 struct FindElementOptions {
-  Text tagName;                         // empty: any tag
-  std::vector<Text> attrNames;          // attribute conditions, by name ...
-  std::vector<Text> attrValues;         // ... and wanted value (missing = empty)
-  Text keywords;                        // start tag must contain these ("|"-separated)
-  bool containsMode = false;            // value only has to contain the wanted value
-  bool allAttributes = false;           // all conditions must hold (else any one)
-  int occurrence = 0;                   // 0 first, n the n-th passing element, -1 list all
-  std::optional<bool> caseInsensitive;  // tag names without regard to case; default true
-  bool innerOnly = false;               // without the start and closing tag
-  bool lettersOnly = false;             // any-tag search: tag name must start with a letter
-  bool raw = false;                     // skip tightenEquals on the result
-  bool append = false;                  // list mode: add to the current list
+  Text tagName{};                         // empty: any tag
+  std::vector<Text> attrNames{};          // attribute conditions, by name ...
+  std::vector<Text> attrValues{};         // ... and wanted value (missing = empty)
+  Text keywords{};                        // start tag must contain these ("|"-separated)
+  bool containsMode = false;              // value only has to contain the wanted value
+  bool allAttributes = false;             // all conditions must hold (else any one)
+  int occurrence = 0;                     // 0 first, n the n-th passing element, -1 list all
+  std::optional<bool> caseInsensitive{};  // tag names without regard to case; default true
+  bool innerOnly = false;                 // without the start and closing tag
+  bool lettersOnly = false;               // any-tag search: tag name must start with a letter
+  bool raw = false;                       // skip tightenEquals on the result
+  bool append = false;                    // list mode: add to the current list
 };
 
 // Arguments of findAll.
 struct FindAllOptions {
-  Text tagNames;  // tag names separated by "|"; empty: any tag
-  std::vector<Text> attrNames;
-  std::vector<Text> attrValues;
-  Text keywords;
+  Text tagNames{};  // tag names separated by "|"; empty: any tag
+  std::vector<Text> attrNames{};
+  std::vector<Text> attrValues{};
+  Text keywords{};
   bool containsMode = false;
   bool allAttributes = false;
-  std::optional<bool> caseInsensitive;  // default true
+  std::optional<bool> caseInsensitive{};  // default true
   bool innerOnly = false;
   bool lettersOnly = false;
 };

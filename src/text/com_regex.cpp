@@ -1,0 +1,367 @@
+#include "text/com_regex.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/dbcs.h"
+
+namespace qarvo {
+
+// The compiled pattern. `code` is null when the pattern does not compile; the
+// object still exists and keeps its pattern text, as the scripting object
+// accepts any pattern and fails only when it is used.
+struct ComRegex::RegexObject {
+  Text patternText;
+  bool global = true;
+  pcre2_code* code = nullptr;
+  pcre2_match_data* matchData = nullptr;
+  std::uint32_t captureCount = 0;
+
+  RegexObject() = default;
+  RegexObject(const RegexObject&) = delete;
+  RegexObject& operator=(const RegexObject&) = delete;
+  ~RegexObject() {
+    pcre2_match_data_free(matchData);
+    pcre2_code_free(code);
+  }
+};
+
+// What one execute found: the subject in UTF-16 and, per match, the start and
+// end offsets of the whole match and of every group (PCRE2_UNSET when a group
+// took no part).
+struct ComRegex::MatchCollection {
+  std::u16string subject;
+  std::uint32_t captureCount = 0;
+  std::vector<PCRE2_SIZE> offsets;  // (captureCount + 1) pairs per match
+
+  std::size_t pairsPerMatch() const { return captureCount + 1; }
+  int count() const { return static_cast<int>(offsets.size() / (2 * pairsPerMatch())); }
+  // Offsets of group k (0 = the whole match) of match n (0-based).
+  const PCRE2_SIZE* pair(int n, int k) const {
+    return offsets.data() + 2 * (static_cast<std::size_t>(n) * pairsPerMatch() + k);
+  }
+  Text groupText(int n, int k) const {
+    const PCRE2_SIZE* p = pair(n, k);
+    if (p[0] == PCRE2_UNSET || p[1] < p[0])
+      return Text();
+    return utf16ToGbk(std::u16string_view(subject).substr(p[0], p[1] - p[0]));
+  }
+};
+
+namespace {
+
+constexpr std::u16string_view kLineStart = u"(?<![^\\r\\n])";
+constexpr std::u16string_view kLineEnd = u"(?![^\\r\\n])";
+
+// Rewrites the parts of the pattern language where PCRE2 and the scripting
+// component differ. With multiline, `^` and `$` outside character classes
+// become lookarounds that treat every CR and every LF as a line end (PCRE2's
+// newline conventions would not match between the CR and the LF of a pair).
+// `\v` is the vertical tab only, as in the component (PCRE2 reads it as a
+// class of vertical spaces).
+std::u16string translatePattern(std::u16string_view pattern, bool multiline) {
+  std::u16string out;
+  out.reserve(pattern.size() + 16);
+  bool inClass = false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char16_t c = pattern[i];
+    if (c == u'\\') {
+      if (i + 1 >= pattern.size()) {
+        out.push_back(c);  // a trailing backslash; PCRE2 reports it as an error
+        break;
+      }
+      if (pattern[i + 1] == u'v') {
+        out.append(u"\\x0B");
+      } else {
+        out.push_back(c);
+        out.push_back(pattern[i + 1]);
+      }
+      ++i;
+      continue;
+    }
+    if (inClass) {
+      if (c == u']')
+        inClass = false;
+      out.push_back(c);
+      continue;
+    }
+    if (c == u'[') {
+      inClass = true;
+      out.push_back(c);
+      // A "]" right after "[" or "[^" is a literal member, not the end.
+      if (i + 1 < pattern.size() && pattern[i + 1] == u'^')
+        out.push_back(pattern[++i]);
+      if (i + 1 < pattern.size() && pattern[i + 1] == u']')
+        out.push_back(pattern[++i]);
+      continue;
+    }
+    if (multiline && c == u'^') {
+      out.append(kLineStart);
+    } else if (multiline && c == u'$') {
+      out.append(kLineEnd);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+PCRE2_SPTR16 unitsOf(std::u16string_view text) {
+  return reinterpret_cast<PCRE2_SPTR16>(text.data());
+}
+
+// Runs the pattern over `subject` the way the component walks its matches:
+// the first match only, or with Global every match, where an empty match
+// moves the next search on by one character. Calls onMatch(ovector) for each.
+// Returns false when matching failed with an error.
+template <typename OnMatch>
+bool forEachMatch(const ComRegex::RegexObject& regex, std::u16string_view subject,
+                  OnMatch onMatch) {
+  if (regex.code == nullptr)
+    return false;
+  const PCRE2_SIZE length = subject.size();
+  PCRE2_SIZE start = 0;
+  std::uint32_t options = 0;  // the UTF check runs on the first search only
+  const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(regex.matchData);
+  while (start <= length) {
+    int rc =
+        pcre2_match(regex.code, unitsOf(subject), length, start, options, regex.matchData, nullptr);
+    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+      rc = pcre2_match(regex.code, unitsOf(subject), length, start, options | PCRE2_NO_JIT,
+                       regex.matchData, nullptr);
+    }
+    if (rc == PCRE2_ERROR_NOMATCH)
+      return true;
+    if (rc < 0)
+      return false;
+    options = PCRE2_NO_UTF_CHECK;
+    if (ovector[1] < ovector[0])
+      return false;  // \K games; give up
+    onMatch(ovector);
+    if (!regex.global)
+      return true;
+    if (ovector[1] > ovector[0]) {
+      start = ovector[1];
+    } else {
+      start = ovector[1] + 1;
+      // Do not land inside a surrogate pair.
+      if (start < length && (subject[start] & 0xFC00) == 0xDC00)
+        ++start;
+    }
+  }
+  return true;
+}
+
+// Appends the expansion of `replacement` for the match in `ovector`:
+// $$ $& $` $' and $1..$99 (two digits when that group exists).
+void expandReplacement(std::u16string_view replacement, std::u16string_view subject,
+                       const PCRE2_SIZE* ovector, std::uint32_t captureCount, std::u16string* out) {
+  auto appendGroup = [&](std::uint32_t k) {
+    const PCRE2_SIZE from = ovector[2 * k];
+    const PCRE2_SIZE to = ovector[2 * k + 1];
+    if (from != PCRE2_UNSET && to >= from)
+      out->append(subject.substr(from, to - from));
+  };
+  auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  for (std::size_t i = 0; i < replacement.size(); ++i) {
+    const char16_t c = replacement[i];
+    if (c != u'$' || i + 1 >= replacement.size()) {
+      out->push_back(c);
+      continue;
+    }
+    const char16_t next = replacement[i + 1];
+    if (next == u'$') {
+      out->push_back(u'$');
+      ++i;
+    } else if (next == u'&') {
+      appendGroup(0);
+      ++i;
+    } else if (next == u'`') {
+      out->append(subject.substr(0, ovector[0]));
+      ++i;
+    } else if (next == u'\'') {
+      out->append(subject.substr(ovector[1]));
+      ++i;
+    } else if (isDigit(next)) {
+      const std::uint32_t one = next - u'0';
+      if (i + 2 < replacement.size() && isDigit(replacement[i + 2])) {
+        const std::uint32_t two = one * 10 + (replacement[i + 2] - u'0');
+        if (two >= 1 && two <= captureCount) {
+          appendGroup(two);
+          i += 2;
+          continue;
+        }
+      }
+      if (one >= 1 && one <= captureCount) {
+        appendGroup(one);
+        ++i;
+      } else {
+        out->push_back(c);
+      }
+    } else {
+      out->push_back(c);
+    }
+  }
+}
+
+// Walks the escaping scan of the escape helpers: every occurrence of one of
+// `set`'s characters gets a backslash in front, double-byte characters are
+// copied whole. One pass per character of the set, in set order, gives the
+// same result as a single pass over the text, since the backslash comes first
+// in every set: only backslashes already in the input are doubled.
+Text escapeSet(TextView text, TextView set) {
+  Text out;
+  out.reserve(text.size() + text.size() / 4 + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = charLength(text, i);
+    if (n == 1 && set.find(text[i]) != TextView::npos)
+      out.push_back('\\');
+    out.append(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+ComRegex::ComRegex() = default;
+ComRegex::~ComRegex() = default;
+ComRegex::ComRegex(const ComRegex& other) = default;
+ComRegex& ComRegex::operator=(const ComRegex& other) = default;
+
+Text ComRegex::wildcardToPattern(TextView text) {
+  const Text escaped = escapeSet(text, "\\^$+.{}[]=()-\"");
+  return replaceAllText(replaceAllText(escaped, "*", ".*"), "?", ".?");
+}
+
+Text ComRegex::escapeLiteral(TextView text) {
+  return escapeSet(text, "\\^$+.{}[]=()?*|\"");
+}
+
+Text ComRegex::escapeLiteralKeepBar(TextView text) {
+  return escapeSet(text, "\\^$+.{}[]=()?*\"");
+}
+
+Text ComRegex::escapeLiteralKeepGroups(TextView text) {
+  return escapeSet(text, "\\^$+.{}[]=?*\"");
+}
+
+bool ComRegex::create(TextView pattern, std::optional<bool> ignoreCase,
+                      std::optional<bool> multiline, std::optional<bool> global) {
+  auto object = std::make_shared<RegexObject>();
+  object->patternText = Text(pattern);
+  object->global = global.value_or(true);
+
+  std::uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_DOLLAR_ENDONLY |
+                          PCRE2_MATCH_UNSET_BACKREF;  // no PCRE2_UCP: \s stays ASCII
+  if (ignoreCase.value_or(true))
+    options |= PCRE2_CASELESS;
+  const std::u16string translated = translatePattern(gbkToUtf16(pattern), multiline.value_or(true));
+
+  pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+  if (context != nullptr)
+    pcre2_set_newline(context, PCRE2_NEWLINE_LF);  // "." stops at LF only
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  object->code = pcre2_compile(unitsOf(translated), translated.size(), options, &errorCode,
+                               &errorOffset, context);
+  pcre2_compile_context_free(context);
+  if (object->code != nullptr) {
+    pcre2_jit_compile(object->code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter
+    pcre2_pattern_info(object->code, PCRE2_INFO_CAPTURECOUNT, &object->captureCount);
+    object->matchData = pcre2_match_data_create_from_pattern(object->code, nullptr);
+    if (object->matchData == nullptr) {
+      pcre2_code_free(object->code);
+      object->code = nullptr;
+    }
+  }
+  regexObject = std::move(object);
+  return true;
+}
+
+int ComRegex::execute(TextView text) {
+  auto collection = std::make_shared<MatchCollection>();
+  subject = Text(text);
+  if (regexObject != nullptr && regexObject->code != nullptr) {
+    collection->subject = gbkToUtf16(text);
+    collection->captureCount = regexObject->captureCount;
+    const std::size_t pairs = 2 * collection->pairsPerMatch();
+    const bool ok = forEachMatch(*regexObject, collection->subject, [&](const PCRE2_SIZE* ov) {
+      collection->offsets.insert(collection->offsets.end(), ov, ov + pairs);
+    });
+    if (!ok)
+      collection->offsets.clear();
+  }
+  matches = std::move(collection);
+  return matchCount();
+}
+
+Text ComRegex::pattern() const {
+  return regexObject != nullptr ? regexObject->patternText : Text();
+}
+
+Text ComRegex::replace(TextView text, TextView replacement) const {
+  if (regexObject == nullptr || regexObject->code == nullptr)
+    return Text();
+  const std::u16string source = gbkToUtf16(text);
+  const std::u16string with = gbkToUtf16(replacement);
+  std::u16string out;
+  PCRE2_SIZE copied = 0;
+  bool any = false;
+  const std::uint32_t captureCount = regexObject->captureCount;
+  const bool ok = forEachMatch(*regexObject, source, [&](const PCRE2_SIZE* ov) {
+    if (!any)
+      out.reserve(source.size());
+    any = true;
+    out.append(source, copied, ov[0] - copied);
+    expandReplacement(with, source, ov, captureCount, &out);
+    copied = ov[1];
+  });
+  if (!ok)
+    return Text();
+  // Without a match the text comes back byte for byte, even where it is not
+  // valid GBK.
+  if (!any)
+    return Text(text);
+  out.append(source, copied, Text::npos);
+  return utf16ToGbk(out);
+}
+
+int ComRegex::matchCount() const {
+  return matches != nullptr ? matches->count() : 0;
+}
+
+Text ComRegex::matchValue(int n) const {
+  return matchValueWithIndex(n, nullptr);
+}
+
+Text ComRegex::subMatchValue(int n, int k) const {
+  return subMatchValueWithIndex(n, k, nullptr);
+}
+
+int ComRegex::subMatchCount() const {
+  return matchCount() > 0 ? static_cast<int>(matches->captureCount) : 0;
+}
+
+Text ComRegex::matchValueWithIndex(int n, int* firstIndex) const {
+  if (n < 1 || n > matchCount())
+    return Text();
+  if (firstIndex != nullptr)
+    *firstIndex = static_cast<int>(matches->pair(n - 1, 0)[0]);
+  return matches->groupText(n - 1, 0);
+}
+
+Text ComRegex::subMatchValueWithIndex(int n, int k, int* firstIndex) const {
+  if (n < 1 || n > matchCount() || k < 1 || k > static_cast<int>(matches->captureCount)) {
+    return Text();
+  }
+  if (firstIndex != nullptr)
+    *firstIndex = static_cast<int>(matches->pair(n - 1, 0)[0]);
+  return matches->groupText(n - 1, k);
+}
+
+}  // namespace qarvo

@@ -1,0 +1,536 @@
+#include "text/markup_extractor.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/code_page.h"
+#include "platform/dbcs.h"
+#include "platform/event_pump.h"
+#include "text/keyword_search.h"
+#include "text/split_text.h"
+#include "text/text_between.h"
+
+namespace qarvo {
+
+int MarkupExtractor::openingsSeen = 0;
+int MarkupExtractor::closingsSeen = 0;
+
+namespace {
+
+constexpr int kNotFound = -1;
+
+int clampToInt(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// 1-based position of `what` in the first `limit` bytes of `buffer`, at or
+// after the 1-based position `from`; a plain byte search.
+int findBytes(TextView buffer, TextView what, std::int64_t from, std::size_t limit) {
+  if (what.empty())
+    return kNotFound;
+  const TextView area = buffer.substr(0, std::min(limit, buffer.size()));
+  const std::size_t start = from > 1 ? static_cast<std::size_t>(from - 1) : 0;
+  if (start >= area.size())
+    return kNotFound;
+  const std::size_t hit = area.find(what, start);
+  return hit == TextView::npos ? kNotFound : static_cast<int>(hit + 1);
+}
+
+// The search of findTagStart, optionally only for hits that start before the
+// 1-based position `before` (so the closing-tag search does not run past the
+// closing tag it checks).
+int tagStartIn(TextView buffer, TextView pattern, std::int64_t from,
+               std::int64_t before = INT64_MAX) {
+  if (pattern.empty())
+    return kNotFound;
+  // A hit starting before `before` lies within this many bytes.
+  std::size_t limit = buffer.size();
+  if (before != INT64_MAX) {
+    if (before <= 1)
+      return kNotFound;
+    limit = static_cast<std::size_t>(
+        std::min<std::int64_t>(before - 2 + static_cast<std::int64_t>(pattern.size()),
+                               static_cast<std::int64_t>(buffer.size())));
+  }
+  std::int64_t at = std::max<std::int64_t>(from, 0);
+  while (true) {
+    processPendingEvents();
+    const int hit = findBytes(buffer, pattern, at + 1, limit);
+    if (hit == kNotFound)
+      return kNotFound;
+    if (pattern.size() == 1 && pattern[0] == '<')
+      return hit;
+    const std::size_t next = static_cast<std::size_t>(hit - 1) + pattern.size();
+    if (next >= buffer.size())
+      return hit;
+    const char c = buffer[next];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+      return hit;
+    at = hit;
+  }
+}
+
+bool isBlankByte(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// `text` without blanks (white space and full-width spaces) at either end.
+TextView trimBlanks(TextView text) {
+  static const Text fullWidthSpace = gbk("　");
+  std::size_t begin = 0;
+  std::size_t end = 0;  // just past the last character that is not a blank
+  bool leading = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = charLength(text, i);
+    const bool blank =
+        (n == 1 && isBlankByte(text[i])) || (n == 2 && text.compare(i, 2, fullWidthSpace) == 0);
+    if (!blank) {
+      if (leading)
+        begin = i;
+      leading = false;
+      end = i + n;
+    }
+    i += n;
+  }
+  return leading ? TextView() : text.substr(begin, end - begin);
+}
+
+// Equality folding ASCII letters, stepping over double-byte characters.
+bool equalsIgnoringCase(TextView a, TextView b) {
+  return a.size() == b.size() && (a.empty() || findText(a, b, 1, true) == 1);
+}
+
+// The four left markers and right markers under which a start tag may hold
+// the value of attribute `name`: name="v", name='v', name=v<blank>, name=v>.
+struct AttributeMarkers {
+  Text doubleQuoted;
+  Text singleQuoted;
+  Text bare;
+  explicit AttributeMarkers(TextView name)
+      : doubleQuoted(" " + Text(name) + "=\""),
+        singleQuoted(" " + Text(name) + "='"),
+        bare(" " + Text(name) + "=") {}
+};
+
+Text betweenAt0(TextView text, TextView left, TextView right) {
+  int position = 0;
+  return textBetween(text, left, right, &position);
+}
+
+}  // namespace
+
+MarkupExtractor::MarkupExtractor() {
+  static const Text pattern = gbk("[\\s　]{0,10}=[\\s　]{0,10}");
+  equalsSpacing.create(pattern);
+}
+
+MarkupExtractor::~MarkupExtractor() = default;
+MarkupExtractor::MarkupExtractor(const MarkupExtractor& other) = default;
+MarkupExtractor& MarkupExtractor::operator=(const MarkupExtractor& other) = default;
+
+Text MarkupExtractor::reset() {
+  searchBuffer.clear();
+  document.clear();
+  lastResult.clear();
+  return Text();
+}
+
+Text MarkupExtractor::queryPath(TextView doc, TextView path, bool listMode, int entry,
+                                bool caseInsensitive) {
+  Text cleaned(path);
+  cleaned.erase(
+      std::remove_if(cleaned.begin(), cleaned.end(), [](char c) { return c == '<' || c == '>'; }),
+      cleaned.end());
+  std::vector<Text> levels;
+  for (const Text& part : splitText(cleaned, "|")) {
+    const TextView level = trimBlanks(part);
+    if (!level.empty())
+      levels.emplace_back(level);
+  }
+  if (levels.empty())
+    return Text();
+
+  Text current(doc);
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    const Text& level = levels[i];
+    // Read attribute values from the level as from a start tag.
+    Text asTag = "<" + level + ">";
+    std::vector<Text> names;
+    std::vector<Text> values;
+    Text tagName;
+    std::size_t at = 0;
+    bool first = true;
+    while (at < level.size()) {
+      while (at < level.size() && isBlankByte(level[at]))
+        ++at;
+      std::size_t end = at;
+      while (end < level.size() && !isBlankByte(level[end]))
+        end += charLength(level, end);
+      if (end == at)
+        break;
+      const TextView word = TextView(level).substr(at, end - at);
+      at = end;
+      if (first) {
+        tagName = Text(word);
+        first = false;
+        continue;
+      }
+      const std::size_t equals = word.find('=');
+      if (equals == TextView::npos || equals == 0 || equals + 1 == word.size())
+        continue;
+      const TextView name = word.substr(0, equals);
+      names.emplace_back(name);
+      values.push_back(tagAttribute(&asTag, name));
+    }
+
+    const bool last = i + 1 == levels.size();
+    if (last && listMode) {
+      const int count = findAll(current, {.tagNames = tagName,
+                                          .attrNames = names,
+                                          .attrValues = values,
+                                          .allAttributes = true,
+                                          .caseInsensitive = caseInsensitive});
+      Text joined;
+      for (int n = 1; n <= count; ++n) {
+        if (entry > 0 && n != entry)
+          continue;
+        if (!joined.empty())
+          joined.append("\r\n");
+        joined.append(item(n));
+      }
+      return joined;
+    }
+    current = findElement(current, {.tagName = tagName,
+                                    .attrNames = names,
+                                    .attrValues = values,
+                                    .allAttributes = true,
+                                    .caseInsensitive = caseInsensitive,
+                                    .raw = !last});
+    if (current.empty())
+      return Text();
+  }
+  return current;
+}
+
+int MarkupExtractor::findAll(TextView doc, const FindAllOptions& options) {
+  FindElementOptions each{.attrNames = options.attrNames,
+                          .attrValues = options.attrValues,
+                          .keywords = options.keywords,
+                          .containsMode = options.containsMode,
+                          .allAttributes = options.allAttributes,
+                          .occurrence = -1,
+                          .caseInsensitive = options.caseInsensitive.value_or(true),
+                          .innerOnly = options.innerOnly,
+                          .lettersOnly = options.lettersOnly,
+                          .raw = false,
+                          .append = false};
+  // An empty name between two bars would stand for every tag; leave it out.
+  std::vector<Text> names = splitText(options.tagNames, "|");
+  names.erase(std::remove(names.begin(), names.end(), Text()), names.end());
+  if (names.empty())
+    names.emplace_back();
+  Text count;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    each.tagName = names[i];
+    each.append = i > 0;
+    count = findElement(doc, each);
+  }
+  return std::atoi(count.c_str());
+}
+
+Text MarkupExtractor::tagAttribute(Text* tag, TextView name, TextView newValue, bool set) {
+  if (tag == nullptr || name.empty())
+    return Text();
+  const Text marker = " " + Text(name) + "=";
+
+  // Where the value sits: [valueStart, valueEnd) in *tag, and whether quoted.
+  std::size_t valueStart = 0;
+  std::size_t valueEnd = 0;
+  auto locate = [&]() -> bool {
+    const int found = findText(*tag, marker, 1, true);
+    if (found < 0)
+      return false;
+    valueStart = static_cast<std::size_t>(found - 1) + marker.size();
+    const char quote = valueStart < tag->size() ? (*tag)[valueStart] : '\0';
+    if (quote == '"' || quote == '\'') {
+      ++valueStart;
+      const std::size_t close = tag->find(quote, valueStart);
+      valueEnd = close != Text::npos ? close : tag->size();
+      return true;
+    }
+    valueEnd = valueStart;
+    while (valueEnd < tag->size()) {
+      const char c = (*tag)[valueEnd];
+      if (isBlankByte(c) || c == '>')
+        break;
+      if (c == '/' && valueEnd + 1 < tag->size() && (*tag)[valueEnd + 1] == '>')
+        break;
+      valueEnd += charLength(*tag, valueEnd);
+    }
+    valueEnd = std::min(valueEnd, tag->size());
+    return true;
+  };
+
+  const bool present = locate();
+  Text value = present ? tag->substr(valueStart, valueEnd - valueStart) : Text();
+  if (!set)
+    return value;
+
+  if (!present) {
+    const std::size_t gt = tag->rfind('>');
+    std::size_t insertAt = tag->size();
+    if (gt != Text::npos)
+      insertAt = (gt > 0 && (*tag)[gt - 1] == '/') ? gt - 1 : gt;
+    tag->insert(insertAt, marker + "\"\"");
+    locate();
+  }
+  tag->replace(valueStart, valueEnd - valueStart, newValue);
+  return value;
+}
+
+bool MarkupExtractor::attributeValueMatches(TextView wanted, TextView candidate1,
+                                            TextView candidate2, TextView candidate3,
+                                            TextView candidate4, bool containsMode) {
+  for (TextView candidate : {candidate1, candidate2, candidate3, candidate4}) {
+    if (containsMode) {
+      if (findText(candidate, wanted, 1, true) > 0)
+        return true;
+    } else if (equalsIgnoringCase(trimBlanks(candidate), wanted)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int MarkupExtractor::findTagStart(TextView openingPattern, int fromPosition) const {
+  return tagStartIn(searchBuffer, openingPattern, fromPosition);
+}
+
+Text MarkupExtractor::lastElement() const {
+  return lastResult;
+}
+
+Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& options) {
+  const bool caseInsensitive = options.caseInsensitive.value_or(true);
+  const bool listMode = options.occurrence == -1;
+  if (listMode && !options.append) {
+    starts.clear();
+    ends.clear();
+  }
+  // A single search works on its own document and puts the listed one back.
+  Text savedDocument;
+  if (!listMode)
+    savedDocument.swap(document);
+  document.assign(doc.data(), doc.size());
+  searchBuffer.assign(doc.data(), doc.size());
+  if (caseInsensitive)
+    asciiToLowerInPlace(&searchBuffer);
+
+  Text tagName = options.tagName;
+  if (caseInsensitive)
+    asciiToLowerInPlace(&tagName);
+  const Text opening = "<" + tagName;
+  const Text closing = tagName.empty() ? Text() : "</" + tagName + ">";
+
+  std::vector<AttributeMarkers> markers;
+  markers.reserve(options.attrNames.size());
+  for (const Text& name : options.attrNames)
+    markers.emplace_back(name);
+
+  Text elementOpening;
+  Text elementClosing;
+  int passing = 0;
+  std::int64_t h = 0;
+  while (true) {
+    processPendingEvents();
+    const int found = tagStartIn(searchBuffer, opening, h);
+    if (found == kNotFound)
+      break;
+    h = found;
+    const int gt = findBytes(searchBuffer, ">", h + 1, searchBuffer.size());
+    if (gt == kNotFound)
+      break;  // no later start tag can close either
+    const TextView m = TextView(document).substr(static_cast<std::size_t>(h - 1),
+                                                 static_cast<std::size_t>(gt - h + 1));
+    const std::int64_t o = static_cast<std::int64_t>(m.size());
+    if (m.starts_with("</"))
+      continue;
+
+    if (!options.attrNames.empty()) {
+      bool held = false;
+      for (std::size_t k = 0; k < markers.size(); ++k) {
+        const TextView wanted =
+            k < options.attrValues.size() ? TextView(options.attrValues[k]) : TextView();
+        if (!wanted.empty()) {
+          const AttributeMarkers& mk = markers[k];
+          held = attributeValueMatches(
+              wanted, betweenAt0(m, mk.doubleQuoted, "\""), betweenAt0(m, mk.singleQuoted, "'"),
+              betweenAt0(m, mk.bare, " "), betweenAt0(m, mk.bare, ">"), options.containsMode);
+        } else {
+          held = findText(m, markers[k].bare, 1, true) > 0;
+        }
+        if (options.allAttributes ? !held : held)
+          break;
+      }
+      if (!held)
+        continue;
+    }
+
+    if (!options.keywords.empty() &&
+        !containsKeyword(m, options.keywords, !options.allAttributes)) {
+      continue;
+    }
+
+    if (options.occurrence > 0 && ++passing != options.occurrence)
+      continue;
+
+    const Text* elementOpen = &opening;
+    const Text* elementClose = &closing;
+    if (tagName.empty()) {
+      if (options.lettersOnly) {
+        const char second = m.size() > 1 ? asciiLower(m[1]) : '\0';
+        if (second < 'a' || second > 'z')
+          continue;
+      }
+      // The element's own name, as written, up to the first blank or line
+      // break.
+      TextView name = m.substr(1, m.size() - 2);
+      std::size_t cutAt = 0;
+      while (cutAt < name.size() && !isBlankByte(name[cutAt]))
+        cutAt += charLength(name, cutAt);
+      name = name.substr(0, cutAt);
+      elementOpening.assign("<").append(name);
+      elementClosing.assign("</").append(name).append(">");
+      elementOpen = &elementOpening;
+      elementClose = &elementClosing;
+    }
+    const std::int64_t closeLength = static_cast<std::int64_t>(elementClose->size());
+
+    // End of the element: the first closing tag with as many closings before
+    // it as there are nested openings.
+    const bool selfClosing = m.ends_with("/>");
+    std::int64_t end = h + o;
+    if (!selfClosing) {
+      int rangeStart = static_cast<int>(h);
+      closingTagBalanced(*elementOpen, *elementClose, &rangeStart, 0, true);
+      std::int64_t closeAt = h;
+      while (true) {
+        processPendingEvents();
+        const int next = findBytes(searchBuffer, *elementClose, closeAt + 1, searchBuffer.size());
+        if (next == kNotFound)
+          break;
+        closeAt = next;
+        if (closingTagBalanced(*elementOpen, *elementClose, &rangeStart, next)) {
+          end = next + closeLength;
+          break;
+        }
+      }
+    }
+
+    if (!listMode) {
+      Text result;
+      const std::int64_t length = end - h;
+      if (!options.innerOnly) {
+        result.assign(document, static_cast<std::size_t>(h - 1), static_cast<std::size_t>(length));
+      } else if (!selfClosing && length - o - closeLength > 0) {
+        result.assign(document, static_cast<std::size_t>(h - 1 + o),
+                      static_cast<std::size_t>(length - o - closeLength));
+      }
+      if (!options.raw)
+        result = tightenEquals(result);
+      lastResult = result;
+      searchBuffer.clear();
+      document.swap(savedDocument);
+      return result;
+    }
+
+    if (options.innerOnly) {
+      starts.push_back(clampToInt(h + o));
+      ends.push_back(clampToInt(selfClosing ? h + o : end - closeLength));
+      // Go on right after the start tag, so a nested element that follows it
+      // at once is listed too.
+      h = h + o - 1;
+    } else {
+      starts.push_back(clampToInt(h));
+      ends.push_back(clampToInt(end));
+    }
+  }
+
+  searchBuffer.clear();
+  if (!listMode) {
+    document.swap(savedDocument);
+    return Text();
+  }
+  return std::to_string(starts.size());
+}
+
+bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closingPattern,
+                                         int* rangeStart, int closingPosition,
+                                         bool resetCounters) const {
+  if (resetCounters) {
+    openingsSeen = 0;
+    closingsSeen = 0;
+    return true;
+  }
+  if (rangeStart == nullptr)
+    return openingsSeen == closingsSeen;
+  int lastOpening = kNotFound;
+  for (std::int64_t at = *rangeStart;;) {
+    const int found = tagStartIn(searchBuffer, openingPattern, at, closingPosition);
+    if (found == kNotFound)
+      break;
+    ++openingsSeen;
+    lastOpening = found;
+    at = found;
+  }
+  int lastClosing = kNotFound;
+  if (!closingPattern.empty() && closingPosition > 1) {
+    const std::size_t limit = static_cast<std::size_t>(closingPosition - 2) + closingPattern.size();
+    for (std::int64_t at = *rangeStart;;) {
+      processPendingEvents();
+      const int found = findBytes(searchBuffer, closingPattern, at + 1, limit);
+      if (found == kNotFound)
+        break;
+      ++closingsSeen;
+      lastClosing = found;
+      at = found;
+    }
+  }
+  if (lastOpening != kNotFound || lastClosing != kNotFound) {
+    *rangeStart = std::max(lastOpening, lastClosing);
+  }
+  return openingsSeen == closingsSeen;
+}
+
+Text MarkupExtractor::item(int n, bool raw) const {
+  if (n < 1 || n > itemCount())
+    return Text();
+  const std::int64_t start = starts[static_cast<std::size_t>(n - 1)];
+  const std::int64_t end = ends[static_cast<std::size_t>(n - 1)];
+  const auto size = static_cast<std::int64_t>(document.size());
+  // An entry whose end lies before its start (innerOnly on an element without
+  // a closing tag) has no text.
+  if (start < 1 || start > size || end <= start)
+    return Text();
+  const std::int64_t length = std::min(end - start, size - start + 1);
+  Text text =
+      document.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
+  return raw ? text : tightenEquals(text);
+}
+
+int MarkupExtractor::itemCount() const {
+  return static_cast<int>(starts.size());
+}
+
+Text MarkupExtractor::tightenEquals(TextView text) const {
+  // Nothing to tighten without "="; this also hands such text back untouched.
+  if (text.find('=') == TextView::npos)
+    return Text(text);
+  return equalsSpacing.replace(text, "=");
+}
+
+void MarkupExtractor::placeholder(int /*unused*/) const {}
+
+}  // namespace qarvo
