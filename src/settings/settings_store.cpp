@@ -9,6 +9,7 @@
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
 #include "platform/native_file.h"
+#include "text/text_between.h"
 
 namespace qarvo {
 
@@ -75,14 +76,16 @@ bool isSafeNamePart(TextView part) {
   return part.find('/') == TextView::npos && part.find('\0') == TextView::npos;
 }
 
-// The folder part of a settings path (without the final separator).
+// The folder part of a settings path, without the final separator: the text
+// between the path's start and its last separator ("" for a file in "/").
+// A bare file name lies in the current folder.
 Text folderOf(TextView path) {
-  int slash = findLastText(path, "/");
-  if (slash < 0)
+  int position = 0;
+  static constexpr char kSeparator[] = {kPathSeparator, '\0'};
+  Text folder = textBetweenFromEnd(path, "", kSeparator, &position, true);
+  if (position == 0)
     return Text(".");
-  if (slash == 1)
-    return Text("/");
-  return Text(path.substr(0, static_cast<std::size_t>(slash - 1)));
+  return folder;
 }
 
 }  // namespace

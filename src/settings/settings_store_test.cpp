@@ -463,6 +463,15 @@ TEST_F(SettingsStoreTest, ReopeningStartsFromTheNewFile) {
   EXPECT_EQ(disk(), "[A]\r\nk=1");
 }
 
+TEST(SettingsFilePath, SideFilesLieInInibinBesideTheSettingsFile) {
+  SettingsStore store;
+  store.useSection(g("主界面"));
+  EXPECT_FALSE(store.openSettingsFile(g("/no-such-qarvo-folder/设置/Qarvo·Dorvane.ini")));
+  EXPECT_EQ(store.sideFilePath("k"), g("/no-such-qarvo-folder/设置/inibin/主界面-k.ibn"));
+  EXPECT_FALSE(store.openSettingsFile("no-such-qarvo-folder/q.ini"));
+  EXPECT_EQ(store.sideFilePath("k"), g("no-such-qarvo-folder/inibin/主界面-k.ibn"));
+}
+
 TEST(SettingsFilePath, IsFolderNameAndIni) {
   EXPECT_EQ(settingsFilePath("/opt/q", g("Qarvo·Dorvane")), g("/opt/q/Qarvo·Dorvane.ini"));
   EXPECT_EQ(g("Qarvo·Dorvane"),
