@@ -1,0 +1,236 @@
+#include "web/decode_response.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/code_page.h"
+#include "platform/event_pump.h"
+#include "platform/native_file.h"
+#include "testing/test_server.h"
+#include "web/http_request.h"
+
+namespace qarvo {
+namespace {
+
+using qarvo::testing::encodeAs;
+using qarvo::testing::gzipCompress;
+
+Bytes bytesOf(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
+
+Text decode(std::string_view body, int mode, int* settled) {
+  return decodeResponse(bytesOf(body), mode, settled);
+}
+
+const std::string kChinese = "中文网页，繁體字";
+
+TEST(DecodeResponseTest, Utf8MarkIsDetectedAndDropped) {
+  std::string page = "\xEF\xBB\xBF<p>" + kChinese + "</p>";
+  int settled = -9;
+  Text text;
+  Text result = decodeResponse(bytesOf(page), 0, &settled, &text);
+  EXPECT_EQ(settled, 2);
+  EXPECT_EQ(result, gbk("<p>" + kChinese + "</p>"));
+  EXPECT_EQ(text, result);
+
+  // Mode 2 skips the same mark and gives the same text; without the mark too.
+  EXPECT_EQ(decode(page, 2, &settled), result);
+  EXPECT_EQ(settled, 2);
+  EXPECT_EQ(decode(page.substr(3), 2, &settled), result);
+}
+
+TEST(DecodeResponseTest, Utf16MarksAndFixedModes) {
+  std::string le = encodeAs("ab" + kChinese, "UTF-16LE");
+  std::string be = encodeAs("ab" + kChinese, "UTF-16BE");
+  int settled = 0;
+  EXPECT_EQ(decode("\xFF\xFE" + le, 0, &settled), gbk("ab" + kChinese));
+  EXPECT_EQ(settled, 3);
+  EXPECT_EQ(decode("\xFE\xFF" + be, 0, &settled), gbk("ab" + kChinese));
+  EXPECT_EQ(settled, 4);
+  EXPECT_EQ(decode("\xFE\xFF" + be, 4, &settled), gbk("ab" + kChinese));
+
+  // Modes 3 and 4 always skip two bytes: without a mark the first character goes.
+  EXPECT_EQ(decode(le, 3, &settled), gbk("b" + kChinese));
+  EXPECT_EQ(settled, 3);
+  EXPECT_EQ(decode(be, 4, &settled), gbk("b" + kChinese));
+
+  // A body that is only the mark converts to nothing: the raw bytes come back.
+  EXPECT_EQ(decode("\xFF\xFE", 3, &settled), "\xFF\xFE");
+  EXPECT_EQ(settled, 1);
+}
+
+TEST(DecodeResponseTest, DetectionWithoutMarkOrMeta) {
+  int settled = 0;
+  EXPECT_EQ(decode("<p>" + kChinese + "</p>", 0, &settled), gbk("<p>" + kChinese + "</p>"));
+  EXPECT_EQ(settled, 2);
+
+  EXPECT_EQ(decode("<p>plain ascii</p>", 0, &settled), "<p>plain ascii</p>");
+  EXPECT_EQ(settled, 1);
+
+  // GBK that is not UTF-8 stays as it is.
+  Text gbkPage = gbk("<p>" + kChinese + "</p>");
+  EXPECT_EQ(decode(gbkPage, 0, &settled), gbkPage);
+  EXPECT_EQ(settled, 1);
+
+  // GBK bytes that happen to be well-formed UTF-8 throughout are read as UTF-8:
+  // C3 A9 is "é" in UTF-8, which GB18030 writes as A8 A6.
+  EXPECT_EQ(decode("\xC3\xA9", 0, &settled), "\xA8\xA6");
+  EXPECT_EQ(settled, 2);
+}
+
+TEST(DecodeResponseTest, MetaCharsetInHeadDecides) {
+  const std::string traditional = "中文網頁，繁體字";  // in Big5 and in GBK
+  std::string body = encodeAs(traditional, "BIG5");
+  std::string page =
+      "<html><HEAD><meta http-equiv=\"Content-Type\" content=\"text/html; "
+      "charset=big5\"></head><body>" +
+      body + "</body></html>";
+  int settled = 0;
+  Text text = decode(page, 0, &settled);
+  EXPECT_EQ(settled, 5);
+  EXPECT_NE(text.find(gbk(traditional)), Text::npos) << text;
+
+  // A quoted Big5-HKSCS declaration reaches mode 6.
+  std::string hkscs = "<head><meta charset=\"Big5-HKSCS\"></head>" + body;
+  decode(hkscs, 0, &settled);
+  EXPECT_EQ(settled, 6);
+}
+
+TEST(DecodeResponseTest, TextEndsAtZeroByteAndOtherModesAreRaw) {
+  int settled = 0;
+  EXPECT_EQ(decode(std::string("abc\0def", 7), 1, &settled), "abc");
+  EXPECT_EQ(settled, 1);
+  EXPECT_EQ(decode(std::string("\xEF\xBB\xBFz\0y", 6), 0, &settled), "z");
+  EXPECT_EQ(decode("\xEF\xBB\xBF" + kChinese, 9, &settled), "\xEF\xBB\xBF" + kChinese);
+  EXPECT_EQ(settled, 1);
+  EXPECT_EQ(decode("", 2, &settled), "");
+  EXPECT_EQ(settled, 1);
+}
+
+TEST(DecodeResponseTest, GzipBodiesAndTheAbsentDecompressor) {
+  std::string page = "\xEF\xBB\xBF" + kChinese;
+  std::string packed = gzipCompress(page);
+  int settled = 0;
+  EXPECT_EQ(decode(packed, 0, &settled), gbk(kChinese));
+  EXPECT_EQ(settled, 2);
+
+  setGzipDecompressorAvailable(false);
+  Text raw = decode(packed, 0, &settled);
+  setGzipDecompressorAvailable(true);
+  EXPECT_EQ(settled, 1);
+  EXPECT_EQ(raw, packed.substr(0, packed.find('\0')));
+}
+
+TEST(DecodeResponseTest, SourceTextAndFile) {
+  int settled = 0;
+  EXPECT_EQ(decodeResponse({}, 0, &settled, nullptr, "\xEF\xBB\xBF" + kChinese), gbk(kChinese));
+
+  Text path = Text(::testing::TempDir()) + "decode_response_test.html";
+  ASSERT_TRUE(writeWholeFile(path, "\xEF\xBB\xBF" + kChinese));
+  EXPECT_EQ(decodeResponse(bytesOf("ignored"), 0, &settled, nullptr, {}, path), gbk(kChinese));
+  Text text = "stale";
+  EXPECT_EQ(decodeResponse({}, 0, &settled, &text, {}, path + ".missing"), "");
+  EXPECT_EQ(text, "");
+}
+
+TEST(GunzipBytesTest, ManyBlocksTruncationAndGarbage) {
+  std::string data;
+  for (int i = 0; i < 20000; ++i)
+    data += std::to_string(i * 7919 % 10007) + ",";
+  ASSERT_GT(data.size(), 8192u * 4);
+  std::string packed = gzipCompress(data);
+  ASSERT_GT(packed.size(), 8192u);
+  EXPECT_EQ(gunzipBytes(bytesOf(packed)), bytesOf(data));
+
+  // A cut-off stream gives what could be inflated, and stops.
+  Bytes partial = gunzipBytes(bytesOf(packed.substr(0, packed.size() / 2)));
+  ASSERT_FALSE(partial.empty());
+  EXPECT_LT(partial.size(), data.size());
+  EXPECT_EQ(toText(partial), data.substr(0, partial.size()));
+
+  EXPECT_TRUE(gunzipBytes(bytesOf("\x1F\x8Bnot gzip at all")).empty());
+  EXPECT_TRUE(gunzipBytes({}).empty());
+}
+
+TEST(GunzipBytesTest, RefusesOutputBeyondTheBodyLimit) {
+  std::string zeros(kMaxResponseBodyBytes + 1, '\0');
+  std::string packed = gzipCompress(zeros);
+  zeros.clear();
+  zeros.shrink_to_fit();
+  EXPECT_TRUE(gunzipBytes(bytesOf(packed)).empty());
+}
+
+TEST(MetaCharsetTest, TagsInTheHeadAndTheirQuoting) {
+  int detected = -1;
+  EXPECT_TRUE(metaCharset("<head><meta charset='utf-8'></head>", &detected));
+  EXPECT_EQ(detected, 1);
+  EXPECT_TRUE(metaCharset("<head><META content=\"text/html; charset=UTF-8\"></head>", &detected));
+  EXPECT_EQ(detected, 1);
+  // The first tag that declares one of the charsets decides.
+  EXPECT_TRUE(metaCharset("<head><meta name=a><meta charset=\"Big5\"><meta charset=utf-8></head>",
+                          &detected));
+  EXPECT_EQ(detected, 2);
+  // Unquoted Big5-HKSCS reads as Big5; quoted forms reach 3.
+  EXPECT_TRUE(metaCharset("<meta charset=Big5-HKSCS>", &detected));
+  EXPECT_EQ(detected, 2);
+  EXPECT_TRUE(metaCharset("<meta charset='Big5-HKSCS'>", &detected));
+  EXPECT_EQ(detected, 3);
+
+  // With a head, a declaration in the body does not count; other charsets neither.
+  EXPECT_FALSE(metaCharset("<head><title>x</title></head><meta charset=utf-8>", &detected));
+  EXPECT_EQ(detected, 0);
+  EXPECT_FALSE(metaCharset("<head><meta charset=gbk></head>", &detected));
+  EXPECT_FALSE(metaCharset("", &detected));
+}
+
+TEST(ContainsAnyOfTest, AnyAndAllModes) {
+  EXPECT_TRUE(containsAnyOf("Hello World", "xyz[fg]WORLD", true));
+  EXPECT_FALSE(containsAnyOf("Hello World", "xyz[fg]abc", true));
+  EXPECT_TRUE(containsAnyOf("Hello World", "hello[fg]world", false));
+  EXPECT_FALSE(containsAnyOf("Hello World", "hello[fg]xyz", false));
+  EXPECT_TRUE(containsAnyOf("anything", "", false));
+  EXPECT_FALSE(containsAnyOf("anything", "", true));
+}
+
+int pumpCalls = 0;
+void countingPump() {
+  ++pumpCalls;
+}
+
+TEST(LooksLikeUtf8Test, AcceptsTwoAndThreeByteSequencesOnly) {
+  EXPECT_TRUE(
+      looksLikeUtf8(bytesOf("a\xC3\xA9"
+                            "b")));
+  EXPECT_TRUE(looksLikeUtf8(bytesOf(kChinese)));
+  EXPECT_FALSE(looksLikeUtf8(bytesOf("pure ascii")));
+  EXPECT_FALSE(looksLikeUtf8({}));
+  EXPECT_FALSE(looksLikeUtf8(bytesOf("\xF0\x9F\x98\x80")));  // four-byte sequence
+  EXPECT_FALSE(
+      looksLikeUtf8(bytesOf("a\x80"
+                            "b")));                    // stray continuation byte
+  EXPECT_FALSE(looksLikeUtf8(bytesOf("ab\xE4\xB8")));  // cut-off sequence
+  EXPECT_FALSE(looksLikeUtf8(bytesOf(gbk(kChinese))));
+}
+
+TEST(LooksLikeUtf8Test, PumpsOncePerPositionExamined) {
+  EventPump previous = setEventPump(&countingPump);
+  pumpCalls = 0;
+  looksLikeUtf8(bytesOf("a\xC3\xA9\xE4\xB8\xADz"));  // positions: a, C3, E4, z
+  setEventPump(previous);
+  EXPECT_EQ(pumpCalls, 4);
+}
+
+TEST(ConvertCharsetTest, LenientAndUnknownCharsets) {
+  EXPECT_EQ(convertCharset(bytesOf(kChinese), "UTF-8", "GB18030"), bytesOf(gbk(kChinese)));
+  EXPECT_EQ(convertCharset(bytesOf("a\xFF"
+                                   "b"),
+                           "UTF-8", "GB18030"),
+            bytesOf("a?b"));
+  EXPECT_TRUE(convertCharset(bytesOf("abc"), "NO-SUCH-CHARSET", "GB18030").empty());
+  EXPECT_TRUE(convertCharset({}, "UTF-8", "GB18030").empty());
+}
+
+}  // namespace
+}  // namespace qarvo
