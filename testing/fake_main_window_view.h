@@ -21,6 +21,7 @@ class FakeMainWindowView : public MainWindowView {
   struct Row {
     std::vector<Text> cells;
     int image = -1;
+    bool operator==(const Row&) const = default;
   };
   struct MessageBoxCall {
     Text text;

@@ -67,11 +67,13 @@ void LookupEngine::queryAddress(int row) {
   static const Text kPagesEnd = gbk(" 页)");
   static const Text kInfo = gbk("信息：");
 
-  // Every pumped event may have changed the list; a row that is gone is left
-  // alone from then on.
-  auto rowExists = [&] { return row >= 0 && row < view_.rowCount(); };
-  if (!rowExists())
+  if (row < 0 || row >= view_.rowCount())
     return;
+  // Every pumped event may have changed the list: a nested run empties and
+  // refills it, a sort moves the texts. A row that no longer holds this
+  // address is left alone from then on.
+  const Text address = view_.cellText(row, 0);
+  auto rowExists = [&] { return row < view_.rowCount() && view_.cellText(row, 0) == address; };
 
   // The service is taken once: pages of two services must not mix in one row.
   const Service service =
@@ -95,8 +97,7 @@ void LookupEngine::queryAddress(int row) {
       if (!rowExists())
         return;
       http.reset();
-      const std::string url =
-          servicePageUrl(service, endpoints_, encodeAddress(view_.cellText(row, 0)), page);
+      const std::string url = servicePageUrl(service, endpoints_, encodeAddress(address), page);
       FetchPageOptions options{.timeoutSeconds = 30.0f, .spoofClientAddress = true};
       if (service == Service::kChinaz)
         options.cookies = &serviceCookieText_;

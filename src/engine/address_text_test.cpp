@@ -1,0 +1,102 @@
+#include "engine/address_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/service_endpoints.h"
+#include "platform/code_page.h"
+
+namespace qarvo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(SplitAddressList, LineBreaksAndBarsSeparate) {
+  EXPECT_THAT(splitAddressList("a@x.com\r\nb@y.com\r\n"), ElementsAre("a@x.com", "b@y.com"));
+  EXPECT_THAT(splitAddressList("a||b"), ElementsAre("a", "", "b"));
+  EXPECT_THAT(splitAddressList("a|b\r\nc"), ElementsAre("a", "b", "c"));
+  EXPECT_THAT(splitAddressList("|a"), ElementsAre("", "a"));
+  EXPECT_THAT(splitAddressList("a\r\n\r\n"), ElementsAre("a", ""));
+  EXPECT_THAT(splitAddressList(""), IsEmpty());
+  EXPECT_THAT(splitAddressList("|"), ElementsAre(""));
+  // A lone CR or LF is no separator.
+  EXPECT_THAT(splitAddressList("a\nb\rc"), ElementsAre("a\nb\rc"));
+}
+
+TEST(SplitAddressList, BarAsTrailByteIsNoSeparator) {
+  // 0x81 0x7C is one double-byte character whose trail byte is "|".
+  const Text text = "x\x81|y|z";
+  EXPECT_THAT(splitAddressList(text), ElementsAre("x\x81|y", "z"));
+  // A lead byte right before CR LF swallows the CR, so the pair is no break.
+  EXPECT_THAT(splitAddressList("a\x81\r\nb"), ElementsAre("a\x81\r\nb"));
+}
+
+TEST(TrimBlanks, AsciiAndFullWidthSpacesButNotTabs) {
+  const Text fullWidth = "\xA1\xA1";
+  EXPECT_EQ(trimBlanks("  a@b.com "), "a@b.com");
+  EXPECT_EQ(trimBlanks(fullWidth + " a@b.com" + fullWidth + fullWidth), "a@b.com");
+  EXPECT_EQ(trimBlanks("\ta@b.com\t"), "\ta@b.com\t");
+  EXPECT_EQ(trimBlanks(" " + fullWidth + " "), "");
+  EXPECT_EQ(trimBlanks(""), "");
+  EXPECT_EQ(trimBlanks("a b"), "a b");
+}
+
+TEST(TrimBlanks, FullWidthPairMustStartOnACharacterBoundary) {
+  // "\xB0\xA1" is one character ending in A1; the A1 A1 that follows it is a
+  // full-width space, but the A1 at the very end alone is not.
+  EXPECT_EQ(trimBlanks("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
+  EXPECT_EQ(trimBlanks("\xA1\xB0\xA1"), "\xA1\xB0\xA1");
+  // A character whose trail byte is A1 followed by a lone A1 lead byte.
+  EXPECT_EQ(trimBlanks("a\xC4\xA1\xA1"), "a\xC4\xA1\xA1");
+}
+
+TEST(EncodeAddress, KeepsUnreservedBytesAndEncodesTheRest) {
+  EXPECT_EQ(encodeAddress("a.b-c_d*e!(f)@x.com"), "a.b-c_d*e!(f)%40x.com");
+  EXPECT_EQ(encodeAddress("a b&c=d+e/f~"), "a%20b%26c%3Dd%2Be%2Ff%7E");
+  EXPECT_EQ(encodeAddress("\t\r\n"), "%09%0D%0A");
+  // GBK text goes out as the percent-encoded bytes of its UTF-8 form.
+  EXPECT_EQ(encodeAddress(gbk("张三@例子.中国")),
+            "%E5%BC%A0%E4%B8%89%40%E4%BE%8B%E5%AD%90.%E4%B8%AD%E5%9B%BD");
+  EXPECT_EQ(encodeAddress(""), "");
+}
+
+TEST(IsPlainFileName, RefusesNamesThatLeaveTheFolder) {
+  EXPECT_TRUE(isPlainFileName("a@b.com"));
+  EXPECT_TRUE(isPlainFileName("..a"));
+  EXPECT_TRUE(isPlainFileName(gbk("张三@例子.中国")));
+  EXPECT_FALSE(isPlainFileName(""));
+  EXPECT_FALSE(isPlainFileName("."));
+  EXPECT_FALSE(isPlainFileName(".."));
+  EXPECT_FALSE(isPlainFileName("../x"));
+  EXPECT_FALSE(isPlainFileName("a/b"));
+  EXPECT_FALSE(isPlainFileName("..\\x"));
+  EXPECT_FALSE(isPlainFileName(std::string("a\0b", 3)));
+  // "/" after a lead byte is still refused; a "\" trail byte is a character.
+  EXPECT_FALSE(isPlainFileName("\x81/x"));
+  EXPECT_TRUE(isPlainFileName("\xD5\x5Cx"));
+}
+
+TEST(ServiceUrls, PageAndResultPageForms) {
+  ServiceEndpoints real;
+  EXPECT_EQ(servicePageUrl(Service::kAizhan, real, "a%40b.com", 1),
+            "http://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email");
+  EXPECT_EQ(servicePageUrl(Service::kAizhan, real, "a%40b.com", 2),
+            "http://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email&page=2");
+  EXPECT_EQ(servicePageUrl(Service::kChinaz, real, "a%40b.com", 1),
+            "http://whois.chinaz.com/reverse?host=a%40b.com&ddlSearchMode=1&st=&startDay="
+            "&endDay=&wTimefilter=$wTimefilter&page=1");
+  EXPECT_EQ(serviceResultPageUrl(Service::kAizhan, real, "x"),
+            "http://whois.aizhan.com/reverse-whois?q=x&t=email");
+  EXPECT_EQ(serviceResultPageUrl(Service::kChinaz, real, "x"),
+            "http://whois.chinaz.com/reverse?host=x&ddlSearchMode=1&st=&startDay=&endDay="
+            "&wTimefilter=$wTimefilter&page=");
+  EXPECT_EQ(chinazSignInUrl(real), "http://tool.chinaz.com/");
+  ServiceEndpoints local{.aizhanHost = "127.0.0.1:81", .chinazHost = "127.0.0.1:82"};
+  EXPECT_EQ(servicePageUrl(Service::kChinaz, local, "q", 12).rfind("http://127.0.0.1:82/", 0), 0u);
+  EXPECT_EQ(servicePageUrl(Service::kAizhan, local, "q", 12),
+            "http://127.0.0.1:81/reverse-whois?q=q&t=email&page=12");
+}
+
+}  // namespace
+}  // namespace qarvo

@@ -1,0 +1,188 @@
+#include "engine/folder_actions.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/engine_test_support.h"
+#include "engine/lookup_engine.h"
+#include "testing/fake_main_window_view.h"
+
+namespace qarvo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace fs = std::filesystem;
+
+TEST(MakeDirectoryPath, CreatesEveryFolderButNotTheFile) {
+  TempDir dir;
+  const Text file = dir.gbkPath("a/" + gbkToUtf8(gbk("结果")) + "/c/x.txt");
+  EXPECT_TRUE(makeDirectoryPath(file));
+  EXPECT_TRUE(fs::is_directory(dir.utf8Path() + "/a/结果/c"));
+  EXPECT_FALSE(fs::exists(dir.utf8Path() + "/a/结果/c/x.txt"));
+  EXPECT_TRUE(makeDirectoryPath(file));     // everything there already
+  EXPECT_TRUE(makeDirectoryPath("x.txt"));  // no folder at all
+}
+
+TEST(MakeDirectoryPath, FailsWhereAFolderCannotBeMade) {
+  TempDir dir;
+  ASSERT_TRUE(writeWholeFile(dir.gbkPath("plain"), "x"));
+  EXPECT_FALSE(makeDirectoryPath(dir.gbkPath("plain/sub/x.txt")));
+  EXPECT_FALSE(fs::exists(dir.utf8Path() + "/plain/sub"));
+}
+
+TEST(ExplorerCommandLine, WindowsShellForms) {
+  EXPECT_EQ(explorerCommandLine("C:\\r", {.newWindow = true, .pathIsFolder = true}),
+            "explorer /n,\"C:\\r\"");
+  EXPECT_EQ(explorerCommandLine("C:\\r\\a.txt", {}), "explorer /e,/select,\"C:\\r\\a.txt\"");
+  EXPECT_EQ(explorerCommandLine("C:\\r", {.newWindow = true, .cutToFolder = true}),
+            "explorer /n,/root,\"C:\\r\"");
+  EXPECT_EQ(explorerCommandLine("C:\\r", {.pathIsFolder = true, .cutToFolder = true}),
+            "explorer /e,/root,\"C:\\r\"");
+}
+
+TEST(OpenInExplorer, FoldersProgramsAndCutting) {
+  FakeMainWindowView view;
+  EXPECT_TRUE(openInExplorer(view, "/data/r", {.newWindow = true, .pathIsFolder = true}));
+  EXPECT_TRUE(openInExplorer(view, "/data/r/a.txt", {.newWindow = true, .cutToFolder = true}));
+  EXPECT_TRUE(openInExplorer(view, "/data/r/b.txt", {}));  // a file: its folder opens
+  EXPECT_THAT(view.openedFolders, ElementsAre("/data/r", "/data/r", "/data/r"));
+  EXPECT_TRUE(openInExplorer(view, "/opt/tool/Setup.EXE", {.pathIsFolder = true}));
+  EXPECT_THAT(view.startedPrograms, ElementsAre("/opt/tool/Setup.EXE"));
+  view.launchSucceeds = false;
+  EXPECT_FALSE(openInExplorer(view, "/nowhere", {.pathIsFolder = true}));
+}
+
+TEST(ChooseFolder, DefaultTitleFlagsAndTrimming) {
+  FakeMainWindowView view;
+  view.folderAnswer = "  /home/u/out \xA1\xA1";
+  EXPECT_EQ(chooseFolder(view, "/start"), "/home/u/out");
+  ASSERT_EQ(view.folderDialogs.size(), 1u);
+  EXPECT_EQ(view.folderDialogs[0].initialPath, "/start");
+  EXPECT_EQ(view.folderDialogs[0].title, gbk("请选择一个文件夹"));
+  EXPECT_EQ(view.folderDialogs[0].flags, 0x50u);
+  view.folderAnswer.clear();
+  EXPECT_EQ(chooseFolder(view, "", Text("t"), true, false, false), "");
+  EXPECT_EQ(view.folderDialogs[1].flags, 0x4000u);
+  EXPECT_EQ(view.folderDialogs[1].title, "t");
+}
+
+class FolderActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setProgramDirectory(program.gbkPath()); }
+  void TearDown() override { setProgramDirectory(""); }
+
+  TempDir program;
+  FakeMainWindowView view;
+  LookupEngine engine{view};
+};
+
+TEST_F(FolderActionsTest, ChooseAutoSaveFolderStartsInTheDefaultFolder) {
+  view.folderAnswer = "/chosen";
+  engine.chooseAutoSaveFolder();
+  ASSERT_EQ(view.folderDialogs.size(), 1u);
+  EXPECT_EQ(view.folderDialogs[0].initialPath, program.gbkPath("域名查询结果"));
+  EXPECT_EQ(view.folderDialogs[0].title,
+            gbk("选择一个在查询时自动保存到的文件夹（你也可以查询好后再保存查询结果）："));
+  EXPECT_TRUE(fs::is_directory(program.utf8Path() + "/域名查询结果"));
+  EXPECT_EQ(view.tag(control::kAutoSaveFolderButton), "/chosen");
+
+  view.folderAnswer.clear();  // cancel: the tag stays, the dialog starts there
+  engine.chooseAutoSaveFolder();
+  EXPECT_EQ(view.folderDialogs[1].initialPath, "/chosen");
+  EXPECT_EQ(view.tag(control::kAutoSaveFolderButton), "/chosen");
+}
+
+TEST_F(FolderActionsTest, OpenAutoSaveFolderFallsBackToTheResultFolder) {
+  engine.openAutoSaveFolder();
+  view.setTag(control::kAutoSaveFolderButton, "/mine");
+  engine.openAutoSaveFolder();
+  EXPECT_THAT(view.openedFolders, ElementsAre(program.gbkPath("查询结果"), "/mine"));
+  EXPECT_FALSE(fs::exists(program.utf8Path() + "/查询结果"));  // passed on as it is
+}
+
+TEST_F(FolderActionsTest, SaveResultsWritesOneGbkFilePerRow) {
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  const Text chinese = gbk("张三@例子.中国");
+  view.setRows({{"a@x.com", "one.com\r\ntwo.com"},
+                {chinese, gbk("域名.中国")},
+                {"empty@x.com", ""},
+                {"a@x.com", "later.com"},
+                {"../escape", "bad"},
+                {"", "bad"},
+                {"..", "bad"},
+                {"sub/dir", "bad"}});
+  engine.saveResults();
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "later.com");  // the later row wins
+  EXPECT_EQ(fileBytes(out.gbkPath("张三@例子.中国.txt")), gbk("域名.中国"));
+  EXPECT_EQ(fileBytes(out.gbkPath("empty@x.com.txt")), "");
+  // Nothing outside the folder, no folders made, nothing for unsafe names.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(out.utf8Path())) {
+    EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+    ++files;
+  }
+  EXPECT_EQ(files, 3);
+  EXPECT_FALSE(fs::exists(fs::path(out.utf8Path()).parent_path() / "escape.txt"));
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+  EXPECT_EQ(view.messageBoxes[0].title, gbk("信息："));
+  EXPECT_EQ(view.messageBoxes[0].style, mb::kOk | mb::kTaskModal);
+  EXPECT_EQ(view.folderDialogs[0].title, gbk("选择保存文件夹："));
+  EXPECT_EQ(view.folderDialogs[0].initialPath, "");
+}
+
+TEST_F(FolderActionsTest, SaveResultsCancelledOrEmpty) {
+  view.setRows({{"a@x.com", "x"}});
+  engine.saveResults();  // cancelled
+  EXPECT_THAT(view.messageBoxes, IsEmpty());
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  view.rows.clear();
+  engine.saveResults();
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+}
+
+TEST_F(FolderActionsTest, SaveResultsSurvivesRowsDeletedMeanwhile) {
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  view.setRows({{"a@x.com", "1"}, {"b@x.com", "2"}, {"c@x.com", "3"}});
+  int pumps = 0;
+  ScopedEventPump pump([&] {
+    if (++pumps == 2)
+      view.deleteAllRows();
+  });
+  engine.saveResults();
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "1");
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/b@x.com.txt"));
+  EXPECT_EQ(view.messageBoxes.size(), 1u);
+}
+
+TEST_F(FolderActionsTest, OpenResultPageOfTheSelectedRow) {
+  view.setRows({{"a@x.com", ""}, {gbk("张@例.cn"), ""}});
+  engine.openResultPage();  // no selection
+  EXPECT_THAT(view.openedDocuments, IsEmpty());
+  view.selection = 1;
+  engine.openResultPage();
+  view.selectAizhan(false);
+  view.selection = 0;
+  engine.openResultPage();
+  EXPECT_THAT(
+      view.openedDocuments,
+      ElementsAre("http://whois.aizhan.com/reverse-whois?q=%E5%BC%A0%40%E4%BE%8B.cn&t=email",
+                  "http://whois.chinaz.com/reverse?host=a%40x.com&ddlSearchMode=1&st="
+                  "&startDay=&endDay=&wTimefilter=$wTimefilter&page="));
+}
+
+TEST_F(FolderActionsTest, HeaderLinks) {
+  engine.openMakerPage();
+  engine.openHomePage("http://home.example/");
+  EXPECT_THAT(view.openedDocuments, ElementsAre("http://qarvo.example/", "http://home.example/"));
+}
+
+}  // namespace
+}  // namespace qarvo

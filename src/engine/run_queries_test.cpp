@@ -1,0 +1,259 @@
+// Whole runs over the address list against the loopback fake services.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "engine/engine_test_support.h"
+#include "engine/lookup_engine.h"
+#include "platform/code_page.h"
+#include "platform/event_pump.h"
+#include "testing/fake_main_window_view.h"
+#include "testing/fake_services.h"
+
+namespace qarvo {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakeAddress;
+using testing::FakeServices;
+using testing::FakeSite;
+using ::testing::IsEmpty;
+namespace fs = std::filesystem;
+
+std::vector<std::string> numberedDomains(const std::string& stem, int count) {
+  std::vector<std::string> out;
+  for (int i = 1; i <= count; ++i)
+    out.push_back(stem + std::to_string(i) + ".com");
+  return out;
+}
+
+Text joined(const std::vector<std::string>& domains) {
+  Text out;
+  for (const auto& d : domains)
+    out += (out.empty() ? "" : "\r\n") + utf8ToGbk(d);
+  return out;
+}
+
+class RunQueriesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fakes.start());
+    setProgramDirectory(program.gbkPath());
+    engine = std::make_unique<LookupEngine>(view, fakes.endpoints());
+    engine->setWaitHook([](int) { processPendingEvents(); });
+  }
+  void TearDown() override { setProgramDirectory(""); }
+
+  Text caption() const { return view.caption(control::kStartButton); }
+
+  TempDir program;
+  TempDir out;
+  FakeServices fakes;
+  FakeMainWindowView view;
+  std::unique_ptr<LookupEngine> engine;
+};
+
+TEST_F(RunQueriesTest, FillsEveryRowAndFileForBothServices) {
+  struct Case {
+    std::string address;
+    FakeAddress answer;
+  };
+  for (bool aizhan : {true, false}) {
+    const FakeSite site = aizhan ? FakeSite::kAizhan : FakeSite::kChinaz;
+    const std::vector<Case> cases = {
+        {"one@x.com", {.domains = numberedDomains("one", 7), .perPage = 3}},
+        {"two@y.com", {.domains = numberedDomains("two", 2), .gbkPages = true}},
+        {"李四@例子.中国", {.domains = {"例子.中国", "b.cn", "c.cn"}, .perPage = 1}},
+        {"none@z.com", {}},
+        {"many@x.com", {.domains = numberedDomains("m", 40), .perPage = 4, .gbkPages = true}}};
+    for (const auto& c : cases)
+      fakes.setAddress(site, c.address, c.answer);
+    fakes.clearRequests();
+    view.selectAizhan(aizhan);
+    view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
+    view.setTag(
+        control::kInputButton,
+        utf8ToGbk(" one@x.com\r\ntwo@y.com \r\n　李四@例子.中国　|none@z.com\r\nmany@x.com\r\n"));
+    engine->runQueries();
+
+    ASSERT_EQ(view.rowCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+      const Case& c = cases[static_cast<size_t>(i)];
+      EXPECT_EQ(view.cellText(i, 0), utf8ToGbk(c.address));
+      EXPECT_EQ(view.cellText(i, 1), joined(c.answer.domains)) << c.address;
+      EXPECT_EQ(view.rowImage(i), c.answer.domains.empty() ? 1 : 0);
+      EXPECT_EQ(fileBytes(out.gbkPath(c.address + ".txt")), joined(c.answer.domains)) << c.address;
+    }
+    EXPECT_EQ(caption(), gbk("开始查询"));
+    ASSERT_FALSE(view.messageBoxes.empty());
+    EXPECT_EQ(view.messageBoxes.back().text, gbk("查询完成！"));
+    EXPECT_EQ(view.messageBoxes.back().title, gbk("信息："));
+    EXPECT_EQ(view.messageBoxes.back().style, 0x1040u);
+  }
+}
+
+TEST_F(RunQueriesTest, CaptionShowsTheProgress) {
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com", {.domains = {"a.com"}});
+  view.setChecked(control::kAutoSaveCheck, false);
+  view.setTag(control::kInputButton, "a@x.com|b@x.com|c@x.com");
+  std::vector<Text> captions;
+  ScopedEventPump pump([&] {
+    if (captions.empty() || captions.back() != caption())
+      captions.push_back(caption());
+  });
+  engine->runQueries();
+  EXPECT_THAT(captions, ElementsAre(gbk("停止查询"), gbk("停止查询\r\n总 3 个，已查 1 个"),
+                                    gbk("停止查询\r\n总 3 个，已查 2 个")));
+  EXPECT_EQ(caption(), gbk("开始查询"));
+  EXPECT_EQ(view.messageBoxes.size(), 1u);
+}
+
+TEST_F(RunQueriesTest, ClipboardIsTheSourceWhenNothingWasEntered) {
+  view.setChecked(control::kAutoSaveCheck, false);
+  view.clipboard = "clip@x.com\r\n";
+  engine->runQueries();
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("clip@x.com"));
+  view.setTag(control::kInputButton, "tag@x.com");
+  engine->runQueries();
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("tag@x.com"));
+}
+
+TEST_F(RunQueriesTest, EmptySourceClearsTheListAndFinishesAtOnce) {
+  view.setRows({{"old@x.com", "old.com"}});
+  engine->runQueries();
+  EXPECT_EQ(view.rowCount(), 0);
+  EXPECT_THAT(fakes.requests(), IsEmpty());
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("查询完成！"));
+  EXPECT_EQ(caption(), gbk("开始查询"));
+}
+
+TEST_F(RunQueriesTest, EmptyElementsAreQueriedButNotSaved) {
+  view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
+  view.setTag(control::kInputButton, "a@x.com||\t b@x.com");
+  engine->runQueries();
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("a@x.com", "", "\t b@x.com"));
+  ASSERT_EQ(fakes.requests().size(), 3u);
+  EXPECT_EQ(fakes.requests()[1].target, "/reverse-whois?q=&t=email");
+  EXPECT_EQ(fakes.requests()[2].param("q"), "\t b@x.com");  // a tab is no blank
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(out.utf8Path())) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_THAT(files, ElementsAre("\t b@x.com.txt", "a@x.com.txt"));
+}
+
+TEST_F(RunQueriesTest, AutoSaveDefaultsToTheResultFolderBesideTheProgram) {
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com", {.domains = {"a.com", "b.com"}});
+  view.setTag(control::kInputButton, "a@x.com");
+  engine->runQueries();
+  EXPECT_EQ(fileBytes(program.gbkPath("查询结果/a@x.com.txt")), "a.com\r\nb.com");
+}
+
+TEST_F(RunQueriesTest, AutoSaveOffWritesNothing) {
+  view.setChecked(control::kAutoSaveCheck, false);
+  view.setTag(control::kInputButton, "a@x.com");
+  engine->runQueries();
+  EXPECT_FALSE(fs::exists(program.utf8Path() + "/查询结果"));
+}
+
+TEST_F(RunQueriesTest, UnsafeAddressesAreNotSaved) {
+  fakes.setAddress(FakeSite::kAizhan, "../escape", {.domains = {"bad.com"}});
+  fakes.setAddress(FakeSite::kAizhan, "..", {.domains = {"bad.com"}});
+  const Text folder = out.gbkPath("results");
+  view.setTag(control::kAutoSaveFolderButton, folder);
+  view.setTag(control::kInputButton, "../escape|..|a/b|ok@x.com");
+  engine->runQueries();
+  EXPECT_EQ(view.cellText(0, 1), "bad.com");  // queried all the same
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/escape.txt"));
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/results.txt"));
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(out.utf8Path())) {
+    files.push_back(fs::relative(entry.path(), out.utf8Path()).string());
+  }
+  EXPECT_THAT(files, ElementsAre("results", "results/ok@x.com.txt"));
+}
+
+TEST_F(RunQueriesTest, SecondClickStopsAfterThePageInProgress) {
+  for (const char* a : {"a@x.com", "b@x.com", "c@x.com"}) {
+    fakes.setAddress(FakeSite::kAizhan, a, {.domains = numberedDomains(a, 6), .perPage = 2});
+  }
+  view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
+  view.setTag(control::kInputButton, "a@x.com\r\nb@x.com\r\nc@x.com");
+  Text captionAfterClick;
+  ScopedEventPump pump([&] {
+    // The user clicks the button again while page 1 of the second address
+    // waits.
+    if (fakes.requests().size() == 4 && captionAfterClick.empty()) {
+      engine->runQueries();
+      captionAfterClick = caption();
+    }
+  });
+  engine->runQueries();
+  EXPECT_EQ(captionAfterClick, gbk("正在停止.."));
+  EXPECT_EQ(view.rowCount(), 2);
+  EXPECT_EQ(fakes.requests().size(), 4u);
+  EXPECT_EQ(view.cellText(0, 1), joined(numberedDomains("a@x.com", 6)));
+  EXPECT_EQ(view.cellText(1, 1), "b@x.com1.com\r\nb@x.com2.com");
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "b@x.com1.com\r\nb@x.com2.com");
+  EXPECT_EQ(caption(), gbk("开始查询"));
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("查询完成！"));
+
+  // A right-click query now still sees the flag: first page only.
+  fakes.clearRequests();
+  engine->queryAddress(0);
+  EXPECT_EQ(fakes.requests().size(), 1u);
+  // The next run clears it.
+  engine->runQueries();
+  EXPECT_FALSE(engine->queryStopFlag());
+  EXPECT_EQ(view.rowCount(), 3);
+  EXPECT_EQ(view.cellText(2, 1), joined(numberedDomains("c@x.com", 6)));
+}
+
+TEST_F(RunQueriesTest, ChinazRateLimitEndsTheRun) {
+  view.selectAizhan(false);
+  fakes.setAddress(FakeSite::kChinaz, "a@x.com", {.domains = {"a.com"}});
+  fakes.setAddress(
+      FakeSite::kChinaz, "b@x.com",
+      {.domains = numberedDomains("b", 4), .perPage = 2, .rateLimitedAnswers = {{2, 1}}});
+  fakes.setAddress(FakeSite::kChinaz, "c@x.com", {.domains = {"c.com"}});
+  view.setTag(control::kInputButton, "a@x.com\r\nb@x.com\r\nc@x.com");
+  view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
+  engine->runQueries();
+  EXPECT_EQ(view.rowCount(), 2);
+  EXPECT_EQ(view.cellText(1, 1), "b1.com\r\nb2.com");
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "b1.com\r\nb2.com");
+  ASSERT_EQ(view.messageBoxes.size(), 2u);
+  EXPECT_EQ(view.messageBoxes[1].text, gbk("查询完成！"));
+  EXPECT_EQ(caption(), gbk("开始查询"));
+}
+
+TEST_F(RunQueriesTest, RunStartedFromAWaitOfASingleQuery) {
+  // A right-click query is waiting when the user starts a run: the run
+  // empties the list under the single query, which must then leave it alone.
+  fakes.setAddress(FakeSite::kAizhan, "single@x.com",
+                   {.domains = numberedDomains("s", 4), .perPage = 2});
+  fakes.setAddress(FakeSite::kAizhan, "r@x.com", {.domains = {"r.com"}});
+  view.setChecked(control::kAutoSaveCheck, false);
+  view.setTag(control::kInputButton, "r@x.com");
+  int row = view.appendRow("single@x.com", 2);
+  bool started = false;
+  ScopedEventPump pump([&] {
+    if (!started) {
+      started = true;
+      engine->runQueries();
+    }
+  });
+  engine->queryAddress(row);
+  ASSERT_EQ(view.rowCount(), 1);
+  EXPECT_EQ(view.cellText(0, 0), "r@x.com");
+  EXPECT_EQ(view.cellText(0, 1), "r.com");
+}
+
+}  // namespace
+}  // namespace qarvo
