@@ -398,6 +398,20 @@ TEST_F(FetchPageTest, TheLookupsCall) {
   EXPECT_EQ(cookies, "token=abc");
 }
 
+TEST_F(FetchPageTest, SynchronousFetchAndItsTimeout) {
+  http.reset();
+  EXPECT_EQ(http.fetchPage(server.url("/page"), {.synchronous = true}), "page");
+
+  // Without a wait, the receive time-out (t x 1000 ms) is what ends a silent server.
+  RawServer silent(RawServer::neverAnswer());
+  http.reset();
+  auto start = Clock::now();
+  EXPECT_EQ(http.fetchPage(silent.url("/"), {.timeoutSeconds = 1.0f, .synchronous = true}), "");
+  double waited = secondsSince(start);
+  EXPECT_GE(waited, 0.9);
+  EXPECT_LT(waited, 2.0);
+}
+
 TEST_F(FetchPageTest, ProxyArgument) {
   TestServer proxy;
   proxy.reply(server.url("/page"), Reply{.body = "proxied"});
