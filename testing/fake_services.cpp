@@ -317,7 +317,8 @@ void FakeServices::serveAizhan(const httplib::Request& request, httplib::Respons
     return;
   }
 
-  const size_t firstIndex = static_cast<size_t>(page - 1) * static_cast<size_t>(answer.perPage);
+  const size_t firstIndex =
+      static_cast<size_t>(page - 1) * static_cast<size_t>(std::max(1, answer.perPage));
   std::string html = pageHead(answer.gbkPages);
   html += "<div class=\"search-box\"><input name=\"q\" value=\"" + escapeHtml(address) +
           "\" /></div>\r\n";
@@ -395,7 +396,8 @@ void FakeServices::serveChinaz(const httplib::Request& request, httplib::Respons
     return;
   }
 
-  const size_t firstIndex = static_cast<size_t>(page - 1) * static_cast<size_t>(answer.perPage);
+  const size_t firstIndex =
+      static_cast<size_t>(page - 1) * static_cast<size_t>(std::max(1, answer.perPage));
   std::string html = pageHead(answer.gbkPages);
   html += "<div class=\"domain-search\"><span>" + escapeHtml(address) + "</span></div>\r\n";
   html += "<div id=\"ajaxInfo\" class=\"ResultBox\">\r\n<ul class=\"ResultListWrap\">\r\n";

@@ -312,8 +312,10 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
     const bool exactCase = caseSensitive.value_or(false);
     std::vector<Text> keys;
     keys.reserve(static_cast<size_t>(rows));
-    for (int r = 0; r < rows; ++r)
+    for (int r = 0; r < rows; ++r) {
       keys.push_back(exactCase ? key(r) : asciiToUpper(key(r)));
+      processPendingEvents();
+    }
     // std::string compares bytes as unsigned values; an empty text is smallest.
     order = keyOrder(keys, up, std::less<Text>());
   } else {
@@ -321,6 +323,7 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
     keys.reserve(static_cast<size_t>(rows));
     for (int r = 0; r < rows; ++r) {
       keys.push_back(sortKind == kSortReal ? leadingNumber(key(r)) : dateTimeValue(key(r)));
+      processPendingEvents();
     }
     order = sortKind == kSortReal ? numberOrder(keys, up) : keyOrder(keys, up, std::less<double>());
   }
