@@ -1,0 +1,87 @@
+#include "app/browser_pane.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
+#include <QOpenGLContext>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "app/embedded_browser.h"
+
+// Exported by QtGui; what QGuiApplication sets up under
+// Qt::AA_ShareOpenGLContexts. We set it up ourselves on first use instead.
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
+namespace qarvo {
+
+namespace {
+
+// Qt WebEngine draws through a context shared with the application's global
+// one. Qt would create that at start-up when asked to, which costs tens of
+// megabytes and a GL driver load that most runs never need; creating it here,
+// before the engine's module is mapped, gives the engine what it expects.
+bool prepareSharedOpenGlContext() {
+  if (qt_gl_global_share_context() != nullptr)
+    return true;
+  auto* context = new QOpenGLContext(QCoreApplication::instance());
+  if (!context->create()) {
+    delete context;
+    return false;
+  }
+  qt_gl_set_global_share_context(context);
+  return true;
+}
+
+}  // namespace
+
+BrowserPane::BrowserPane(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+}
+
+BrowserPane::~BrowserPane() = default;  // the browser is a child widget
+
+bool BrowserPane::ensureBrowser() {
+  if (browser_ != nullptr)
+    return true;
+  if (loadFailed_)
+    return false;
+  loadFailed_ = true;
+  if (!prepareSharedOpenGlContext()) {
+    std::fprintf(stderr, "qarvo-dorvane: no OpenGL context for the embedded browser\n");
+    return false;
+  }
+  QLibrary module(QDir(QCoreApplication::applicationDirPath()).filePath(kEmbeddedBrowserModule));
+  auto create =
+      reinterpret_cast<CreateEmbeddedBrowserFunction>(module.resolve(kCreateEmbeddedBrowserSymbol));
+  if (create == nullptr) {
+    std::fprintf(stderr, "qarvo-dorvane: %s\n", qPrintable(module.errorString()));
+    return false;
+  }
+  browser_ = create(this);
+  if (browser_ == nullptr)
+    return false;
+  layout()->addWidget(browser_->widget());
+  loadFailed_ = false;
+  return true;
+}
+
+bool BrowserPane::navigate(const QString& url) {
+  if (!ensureBrowser())
+    return false;
+  browser_->navigate(url);
+  return true;
+}
+
+QByteArray BrowserPane::cookieText() const {
+  return browser_ != nullptr ? browser_->cookieText() : QByteArray();
+}
+
+void BrowserPane::showEvent(QShowEvent* event) {
+  ensureBrowser();
+  QWidget::showEvent(event);
+}
+
+}  // namespace qarvo
