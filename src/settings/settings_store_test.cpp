@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -269,17 +270,40 @@ TEST_F(SettingsStoreTest, WithoutAFileWritesChangeOnlyTheImage) {
   EXPECT_FALSE(pathExists(folder_.file("no-such-folder")));
   EXPECT_FALSE(store_.writeSideBytes("side", toBytes("x")));
   EXPECT_TRUE(messages_.empty());
+}
 
-  if (geteuid() != 0) {  // root writes into read-only folders regardless
-    ASSERT_EQ(chmod(folder_.nativePath().c_str(), 0555), 0);
-    SettingsStore readOnly;
-    EXPECT_FALSE(readOnly.openSettingsFile(path_));
-    readOnly.useSection("s");
-    readOnly.writeText("k", "v");
-    EXPECT_EQ(readOnly.image(), "[s]\r\nk=v");
-    EXPECT_FALSE(pathExists(path_));
-    chmod(folder_.nativePath().c_str(), 0755);
-  }
+// Runs in a child process that may not write in the folder: root gives up its
+// rights there (root writes into read-only folders regardless).
+bool writesStayInTheImage(const Text& existing, const Text& missing) {
+  if (geteuid() == 0 && setuid(65534) != 0)
+    return false;
+  std::vector<ShownMessage> shown;
+  setMessageBoxHandler([&shown](const Text& text, const Text& title, unsigned style) {
+    shown.push_back({text, title, style});
+    return 1;
+  });
+  SettingsStore store;
+  bool ok = !store.openSettingsFile(existing) && store.image() == "[s]\r\nk=old";
+  store.useSection("s");
+  store.writeText("k", "new");
+  store.writeText("j", "added");
+  ok = ok && store.readText("k", "") == "new" && store.image() == "[s]\r\nk=new\r\nj=added";
+  ok = ok && ScratchFolder::contents(existing) == "[s]\r\nk=old";
+  ok = ok && !store.writeSideBytes("k", toBytes("x"));
+  ok = ok && !store.openSettingsFile(missing) && store.image().empty();
+  store.writeText("k", "v");
+  ok = ok && store.image() == "[s]\r\nk=v" && !pathExists(missing);
+  return ok && shown.empty();
+}
+
+TEST_F(SettingsStoreTest, ReadOnlyFolderKeepsWritesInTheImageWithoutAMessage) {
+  ASSERT_TRUE(writeWholeFile(path_, "[s]\r\nk=old"));
+  ASSERT_EQ(chmod((folder_.nativePath() + "/Qarvo·Dorvane.ini").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(folder_.nativePath().c_str(), 0555), 0);
+  const Text missing = folder_.file("missing.ini");
+  EXPECT_EXIT(_exit(writesStayInTheImage(path_, missing) ? 0 : 1), ::testing::ExitedWithCode(0),
+              "");
+  EXPECT_EQ(disk(), "[s]\r\nk=old");
 }
 
 TEST_F(SettingsStoreTest, SecondInstanceReadsTheFileButNeverWritesIt) {
