@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -16,6 +17,9 @@ namespace qarvo {
 namespace {
 
 constexpr unsigned kIconExclamation = 0x30;
+
+// Positions are ints; an image never grows to where they could overflow.
+constexpr std::size_t kMaxImageSize = INT_MAX / 2;
 
 const Text& lineBreakMarker() {
   static const Text k = gbk("┊*┊");
@@ -104,12 +108,14 @@ bool SettingsStore::openSettingsFile(TextView gbkPath) {
   resetCache();
   path_ = Text(gbkPath);
   if (file_.open(path_)) {
-    if (file_.readAll(&image_))
+    if (file_.readAll(&image_) && image_.size() <= kMaxImageSize)
       return true;
-    // A file we cannot read back is no file we can keep in step with.
+    // A file we cannot read back (or hold) is no file we can keep in step with.
     file_.close();
   }
   readWholeFile(path_, &image_);
+  if (image_.size() > kMaxImageSize)
+    image_.clear();
   return false;
 }
 
@@ -209,6 +215,9 @@ int SettingsStore::writeKey(TextView section, TextView key, TextView value) {
   // A name with a line break cannot stand on one line of the file; searching
   // for it after inserting it would never succeed.
   if (hasLineBreakByte(section) || hasLineBreakByte(key))
+    return kFailed;
+  // Even eleven header appends must keep positions far from overflowing.
+  if (image_.size() + 11 * (section.size() + 4) + key.size() + value.size() + 4 > kMaxImageSize)
     return kFailed;
   static const Text kFailureMessage =
       gbk("配置模块出现意外，可能导致无法正常保存！详情请咨询Qarvo。");
