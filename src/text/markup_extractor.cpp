@@ -14,10 +14,25 @@
 
 namespace qarvo {
 
-int MarkupExtractor::openingsSeen = 0;
-int MarkupExtractor::closingsSeen = 0;
-
 namespace {
+
+// Openings and closings counted so far for the element whose end is being
+// searched, shared by all extractors.
+struct NestingCounters {
+  int openingsSeen = 0;
+  int closingsSeen = 0;
+};
+NestingCounters nestingCounters;
+
+// Lets the user interface process pending events. A handler run from here may
+// start a search of its own (a nested query), which resets and uses the shared
+// nesting counters; put ours back afterwards so the search in progress still
+// counts right.
+void pumpEvents() {
+  const NestingCounters ours = nestingCounters;
+  processPendingEvents();
+  nestingCounters = ours;
+}
 
 constexpr int kNotFound = -1;
 
@@ -56,7 +71,7 @@ int tagStartIn(TextView buffer, TextView pattern, std::int64_t from,
   }
   std::int64_t at = std::max<std::int64_t>(from, 0);
   while (true) {
-    processPendingEvents();
+    pumpEvents();
     const int hit = findBytes(buffer, pattern, at + 1, limit);
     if (hit == kNotFound)
       return kNotFound;
@@ -344,7 +359,7 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   int passing = 0;
   std::int64_t h = 0;
   while (true) {
-    processPendingEvents();
+    pumpEvents();
     const int found = tagStartIn(searchBuffer, opening, h);
     if (found == kNotFound)
       break;
@@ -417,7 +432,7 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
       closingTagBalanced(*elementOpen, *elementClose, &rangeStart, 0, true);
       std::int64_t closeAt = h;
       while (true) {
-        processPendingEvents();
+        pumpEvents();
         const int next = findBytes(searchBuffer, *elementClose, closeAt + 1, searchBuffer.size());
         if (next == kNotFound)
           break;
@@ -470,18 +485,17 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
                                          int* rangeStart, int closingPosition,
                                          bool resetCounters) const {
   if (resetCounters) {
-    openingsSeen = 0;
-    closingsSeen = 0;
+    nestingCounters = NestingCounters();
     return true;
   }
   if (rangeStart == nullptr)
-    return openingsSeen == closingsSeen;
+    return nestingCounters.openingsSeen == nestingCounters.closingsSeen;
   int lastOpening = kNotFound;
   for (std::int64_t at = *rangeStart;;) {
     const int found = tagStartIn(searchBuffer, openingPattern, at, closingPosition);
     if (found == kNotFound)
       break;
-    ++openingsSeen;
+    ++nestingCounters.openingsSeen;
     lastOpening = found;
     at = found;
   }
@@ -489,11 +503,11 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
   if (!closingPattern.empty() && closingPosition > 1) {
     const std::size_t limit = static_cast<std::size_t>(closingPosition - 2) + closingPattern.size();
     for (std::int64_t at = *rangeStart;;) {
-      processPendingEvents();
+      pumpEvents();
       const int found = findBytes(searchBuffer, closingPattern, at + 1, limit);
       if (found == kNotFound)
         break;
-      ++closingsSeen;
+      ++nestingCounters.closingsSeen;
       lastClosing = found;
       at = found;
     }
@@ -501,7 +515,7 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
   if (lastOpening != kNotFound || lastClosing != kNotFound) {
     *rangeStart = std::max(lastOpening, lastClosing);
   }
-  return openingsSeen == closingsSeen;
+  return nestingCounters.openingsSeen == nestingCounters.closingsSeen;
 }
 
 Text MarkupExtractor::item(int n, bool raw) const {

@@ -138,9 +138,8 @@ class MarkupExtractor {
   ComRegex equalsSpacing;   // "[\s　]{0,10}=[\s　]{0,10}"
   Text lastResult;          // text of the last successful single search
 
-  // Nesting counters of the closing-tag search, shared by all extractors.
-  static int openingsSeen;
-  static int closingsSeen;
+  // The nesting counters of the closing-tag search are one pair shared by all
+  // extractors of the process; they live in markup_extractor.cpp.
 };
 
 }  // namespace qarvo

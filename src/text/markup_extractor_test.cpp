@@ -267,6 +267,32 @@ TEST(EventPump, SearchesPumpButNotPerByte) {
   EXPECT_LT(pumped, static_cast<int>(doc.size()));
 }
 
+// The window may run a nested query from inside a search (a right-click on a
+// row while the run pumps events); its own element searches must not upset
+// the nesting count of the search in progress.
+TEST(EventPump, NestedSearchFromThePumpLeavesTheOuterSearchIntact) {
+  static bool inside = false;
+  static int nestedRuns = 0;
+  nestedRuns = 0;
+  const EventPump previous = setEventPump([] {
+    if (inside)
+      return;
+    inside = true;
+    MarkupExtractor nested;
+    if (nested.findElement("<p><p>a</p></p><p>b</p>", {.tagName = "p", .occurrence = 2}) ==
+        "<p>a</p>") {
+      ++nestedRuns;
+    }
+    inside = false;
+  });
+  MarkupExtractor extractor;
+  const Text doc = "<div><div><div>x</div></div><div>y</div></div><div>z</div>";
+  const Text outer = extractor.findElement(doc, {.tagName = "div"});
+  setEventPump(previous);
+  EXPECT_EQ(outer, "<div><div><div>x</div></div><div>y</div></div>");
+  EXPECT_GT(nestedRuns, 0);
+}
+
 // A result page of the 爱站 service: the result block holds a table whose
 // rows carry the domain in their second cell; some cells hold nested tables,
 // and the text around the domains has GBK characters whose trail bytes are
