@@ -52,7 +52,7 @@ QPixmap makerLogo(int width, int height) {
   p.setFont(tagline);
   p.setPen(kAccent);
   p.drawText(QRectF(height * 1.02, height * 0.62, width - height, height * 0.3),
-             Qt::AlignLeft | Qt::AlignVCenter, "Dorvane reverse WHOIS");
+             Qt::AlignLeft | Qt::AlignVCenter, "Dorvane 邮箱反查");
   return pixmap;
 }
 

@@ -28,6 +28,8 @@
 #include "platform/code_page.h"
 #include "platform/message_box.h"
 #include "platform/native_file.h"
+#include "settings/settings_store.h"
+#include "settings/sync_controls.h"
 
 namespace qarvo {
 
@@ -345,8 +347,17 @@ void MainWindow::bindEvents() {
   connect(static_cast<QLabel*>(control("链接联系作者")), &QLabel::linkActivated, this, openLink);
 }
 
+namespace {
+const Text& mainSection() {
+  static const Text section = gbk("主界面");
+  return section;
+}
+}  // namespace
+
 void MainWindow::created() {
-  // Restoring the saved control states joins here, ahead of the enable rule.
+  // The saved control states first, then the rule that depends on them.
+  if (settings_ != nullptr)
+    syncControls(*formControls_, *settings_, true, mainSection());
   applyAutoSaveRule();
 }
 
@@ -354,6 +365,8 @@ void MainWindow::saveControlStates() {
   if (statesSaved_)
     return;
   statesSaved_ = true;
+  if (settings_ != nullptr)
+    syncControls(*formControls_, *settings_, false, mainSection());
 }
 
 void MainWindow::applyAutoSaveRule() {
@@ -632,6 +645,9 @@ Text MainWindow::browserCookieText() {
 }
 
 int MainWindow::messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) {
+  // Closed during a look-up: it is winding down and asks nobody anything.
+  if (closing_)
+    return (style & 0xF) == mb::kYesNo ? mb::kIdYes : mb::kIdOk;
   if (ownerless)
     return showDesktopMessageBox(text, title, style, true);
   return showMessageBox(text, title, style);

@@ -291,3 +291,67 @@ TEST(MainWindowTest, HeaderClickSortsAndRightClickQueriesOneRow) {
 
 }  // namespace
 }  // namespace qarvo
+
+namespace qarvo {
+namespace {
+
+// One start of the program against the scratch folder's settings file.
+struct ProgramStart {
+  SettingsStore store;
+  std::unique_ptr<MainWindow> window;
+  ProgramStart() {
+    store.openSettingsFile(settingsFilePath(programDirectory(), gbk("Qarvo·Dorvane")));
+    window = std::make_unique<MainWindow>(&store);
+    window->show();
+  }
+};
+
+TEST(MainWindowSettingsTest, ControlStatesSurviveARestart) {
+  ScratchProgramFolder program;
+  const std::string iniPath = program.native("Qarvo·Dorvane.ini");
+  const Text addresses = gbk("a@b.com\r\n  张三@例子.cn\r\nc@d.com\r\n");
+  {
+    ProgramStart first;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(first.window.get()));
+    MainWindow& window = *first.window;
+    window.setTag(control::kInputButton, addresses);
+    window.setTag(control::kAutoSaveFolderButton, gbk("/tmp/结果"));
+    QTest::mouseClick(window.control("单选框站长"), Qt::LeftButton);
+    QTest::mouseClick(window.control("选择框查询时自动保存"), Qt::LeftButton);
+    auto* interval = qobject_cast<QLineEdit*>(window.control("编辑框间隔秒"));
+    interval->selectAll();
+    QTest::keyClicks(interval, "1.5");
+    // Nothing is written before the window closes.
+    EXPECT_EQ(apptest::readFile(iniPath), "");
+    EXPECT_TRUE(window.close());
+  }
+  // The file is GBK; compared here in UTF-8.
+  const std::string saved = gbkToUtf8(apptest::readFile(iniPath));
+  EXPECT_EQ(saved.rfind("[主界面]\r\n", 0), 0u) << saved;
+  EXPECT_NE(
+      saved.find("编辑框间隔秒=1.5\r\n编辑框最多查询页数=50\r\n单选框站长=真\r\n单选框爱站=假\r\n"),
+      std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("按钮输入.标记=a@b.com┊*┊  张三@例子.cn┊*┊c@d.com┊*┊\r\n"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("选择框查询时自动保存=假"), std::string::npos) << saved;
+  EXPECT_NE(saved.substr(saved.size() - 2), "\r\n");
+
+  ProgramStart second;
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(second.window.get()));
+  MainWindow& window = *second.window;
+  EXPECT_EQ(window.tag(control::kInputButton), addresses);
+  EXPECT_EQ(window.tag(control::kAutoSaveFolderButton), gbk("/tmp/结果"));
+  EXPECT_TRUE(window.checked(control::kChinazRadio));
+  EXPECT_FALSE(window.checked(control::kAizhanRadio));
+  EXPECT_EQ(window.content(control::kIntervalEdit), "1.5");
+  EXPECT_EQ(window.content(control::kMaxPagesEdit), "50");
+  EXPECT_FALSE(window.checked(control::kAutoSaveCheck));
+  // Restored before the enable rule: the folder button follows the box.
+  EXPECT_FALSE(window.control("按钮自动保存路径")->isEnabled());
+  window.close();
+}
+
+}  // namespace
+}  // namespace qarvo
