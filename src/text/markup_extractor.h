@@ -81,13 +81,17 @@ class MarkupExtractor {
                  bool caseInsensitive = true);
 
   // Lists every element named in options.tagNames (all elements of the first
-  // name, then of the second, ...); returns the number of entries.
+  // name, then of the second, ...); returns the number of entries. An empty
+  // name between two bars is left out rather than standing for every tag;
+  // with no names at all every element is listed. Entries of the same name
+  // nest: an element inside a listed one is listed too, also with innerOnly.
   int findAll(TextView document, const FindAllOptions& options = {});
 
   // Value of attribute `name` in the start tag *tag, read from ` name="v"`,
   // ` name='v'`, ` name=v ` or ` name=v>`; empty when absent. With `set`, the
   // attribute is first inserted as name="" before "/>" or ">" when missing, and
-  // its value is then replaced by newValue in *tag.
+  // its value is then replaced by newValue in *tag. Returns the value as it
+  // was before.
   static Text tagAttribute(Text* tag, TextView name, TextView newValue = {}, bool set = false);
 
   // Whether an attribute value matches: in containsMode when `wanted` occurs in
