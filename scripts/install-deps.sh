@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev libqt6opengl6-dev
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev libopencc-dev opencc
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libgumbo-dev
-  xvfb xauth fonts-wqy-microhei libgl1-mesa-dri
+  xvfb xauth x11-utils fonts-wqy-microhei libgl1-mesa-dri
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+#include <QLoggingCategory>
 #include <QOpenGLContext>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -49,6 +50,8 @@ bool BrowserPane::ensureBrowser() {
   if (loadFailed_)
     return false;
   loadFailed_ = true;
+  // WebEngine reports its set-up on every start; that is not news to a user.
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   if (!prepareSharedOpenGlContext()) {
     std::fprintf(stderr, "qarvo-dorvane: no OpenGL context for the embedded browser\n");
     return false;

@@ -1,6 +1,5 @@
 // Qarvo·Dorvane: reverse WHOIS look-ups by e-mail address.
 #include <QApplication>
-#include <QLoggingCategory>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,7 +18,6 @@ int main(int argc, char** argv) {
   qarvo::prepareBrowserEnvironment();
 
   QApplication app(argc, argv);
-  QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 
   // Process-wide state, the settings file opened before any window exists;
   // the exit routine runs when main returns.
