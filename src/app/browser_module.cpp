@@ -77,14 +77,21 @@ class WebEngineBrowser final : public QWidget, public EmbeddedBrowser {
 
   void navigate(const QString& url) override { page_->load(QUrl::fromUserInput(url)); }
 
-  QString currentUrl() const override { return page_->url().toString(); }
+  QString currentUrl() const override { return shownUrl().toString(); }
 
   QByteArray cookieText() const override {
-    const QUrl url = page_->url();
+    const QUrl url = shownUrl();
     return cookies_.headerFor(url.host(), url.path());
   }
 
  private:
+  // The page's address; while the first load is still under way, the one
+  // asked for.
+  QUrl shownUrl() const {
+    const QUrl url = page_->url();
+    return url.isEmpty() ? page_->requestedUrl() : url;
+  }
+
   QWebEngineProfile* profile_ = nullptr;
   QWebEngineView* view_ = nullptr;
   QWebEnginePage* page_ = nullptr;
