@@ -1,11 +1,13 @@
 // Whole look-ups through the real window against the fake services.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -207,6 +209,31 @@ TEST_F(LookupRunTest, ClosingTheWindowDuringARunStopsItSavesAndAsksNothing) {
   // Later clicks do nothing on a closing window.
   clickStart();
   EXPECT_EQ(fakes.requests(FakeSite::kAizhan).size(), 1u);
+}
+
+TEST_F(LookupRunTest, ALookUpThatDoesNotWindDownAfterTheCloseEndsTheProcess) {
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com",
+                   {.domains = numberedDomains("a", 4), .perPage = 2});
+  window->setTag(control::kInputButton, "a@x.com");
+  std::atomic<bool> ended{false};
+  window->setCloseWatchdog([&ended] { ended = true; });
+  bool closed = false;
+  onWait = [&] {
+    if (closed)
+      return;
+    closed = true;
+    EXPECT_TRUE(window->close());
+    // A wait that goes on long after the close (a long interval between pages).
+    QElapsedTimer clock;
+    clock.start();
+    while (!ended && clock.elapsed() < 6000)
+      QTest::qWait(20);
+    EXPECT_TRUE(ended);
+    EXPECT_GE(clock.elapsed(), 2500);
+  };
+  clickStart();
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(ended);
 }
 
 }  // namespace
