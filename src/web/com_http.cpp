@@ -13,6 +13,8 @@
 #include "text/split_text.h"
 #include "text/text_between.h"
 #include "web/decode_response.h"
+#include "web/internet_fetch.h"
+#include "web/win_http_fetch.h"
 
 namespace qarvo {
 namespace {
@@ -54,7 +56,71 @@ Text systemProxyServer() {
   return value == nullptr ? Text() : Text(value);
 }
 
+// Whether response headers declare UTF-8: charset=utf-8 unquoted, in double or
+// in single quotes, letter case ignored.
+bool declaresUtf8(TextView headers) {
+  static const Text utf8Charset =
+      apostrophesToQuote("charset=utf-8|charset=''utf-8''|charset='utf-8'");
+  return containsKeyword(headers, utf8Charset, true);
+}
+
+// "Name: value" lines separated by CR LF, each set as a request header; a line
+// without both parts is passed over, and a value ends at a second ": ".
+void setHeaderLines(ComHttp& http, TextView lines) {
+  for (const Text& line : splitText(lines, "\r\n")) {
+    std::vector<Text> pieces = splitText(line, ": ");
+    if (pieces.size() < 2 || pieces[0].empty() || pieces[1].empty())
+      continue;
+    http.setRequestHeader(pieces[0], &pieces[1]);
+  }
+}
+
+// A proxy text as the page fetch takes it: "IE" stands for the system's proxy;
+// pending events run once; an empty proxy leaves the component's defaults.
+void setPageProxy(ComHttp& http, const Text& given) {
+  Text proxy = given == "IE" ? systemProxyServer() : given;
+  processPendingEvents();
+  http.setProxy(proxy.empty() ? kProxySettingDefault : kProxySettingProxy, proxy, {});
+}
+
+// The opening of the plain probes: redirects off, short time-outs, the old
+// browser's headers, Referer and, when given, Cookie.
+void openProbe(ComHttp& http, TextView method, const Text& url, bool synchronous,
+               const Text& userAgent, const Text& referer, const std::optional<Text>& cookies) {
+  http.option(kOptionEnableRedirects, 0);
+  http.setTimeouts(5000, 5000, 10000, 5000);
+  Text target = url;
+  http.open(method, &target, !synchronous);
+  Text agent = userAgent;
+  http.setRequestHeader("User-Agent", &agent);
+  Text language = "zh-cn";
+  http.setRequestHeader("Accept-Language", &language);
+  Text connection = "Keep-Alive";
+  http.setRequestHeader("Connection", &connection);
+  Text accept = kImageAccept;
+  http.setRequestHeader("Accept", &accept);
+  Text refererValue = referer.empty() ? trimBlanks(url) : referer;
+  http.setRequestHeader("Referer", &refererValue);
+  if (cookies) {
+    Text value = *cookies;
+    http.setRequestHeader("Cookie", &value);
+  }
+}
+
 }  // namespace
+
+struct ComHttp::PageRequestParts {
+  const Text& postText;
+  const Bytes& postBytes;
+  const std::optional<Text>& proxy;
+  bool synchronous;
+  const Text& referer;
+  Text& cookies;  // the caller's variable: kept cookies may be written to it
+  const Text& contentType;
+  const Text& userAgent;
+  const Text& extraHeaders;
+  bool spoofClientAddress;
+};
 
 PageFetchTiming pageFetchTiming(float timeoutSeconds) {
   const double t = timeoutSeconds;  // the single-precision value, widened exactly
@@ -78,6 +144,30 @@ PageFetchTiming pageFetchTiming(float timeoutSeconds) {
     timing.waitSeconds = 120;
   }
   return timing;
+}
+
+PageFetchTiming gzipFetchTiming(int timeoutSeconds) {
+  PageFetchTiming timing;
+  if (timeoutSeconds == -1) {
+    timing.setTimeouts = false;
+  } else if (timeoutSeconds > 0) {
+    int ms = truncatedMs(static_cast<double>(timeoutSeconds) * 1000);
+    timing = {true, ms, ms, ms, ms, timeoutSeconds};
+  } else {
+    timing = {true, 10000, 10000, 60000, 120000, 120};
+  }
+  if (timeoutSeconds < 1)
+    timing.waitSeconds = 120;
+  return timing;
+}
+
+int directFetchTimeoutSeconds(float timeoutSeconds) {
+  const double t = timeoutSeconds;
+  if (std::fabs(t) < 1e-7)
+    return 120;
+  if (!(t > static_cast<double>(INT_MIN)))  // also NaN
+    return INT_MIN;
+  return truncatedMs(t);
 }
 
 void normaliseUrl(Text* url) {
@@ -280,46 +370,39 @@ Text ComHttp::setCookieLines() const {
   return lines;
 }
 
-Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
-  int localMode = 0;
-  int& encodingMode = options.encodingMode != nullptr ? *options.encodingMode : localMode;
-  Text localCookies;
-  Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
-  const Text& extra = options.extraHeaders;
+void ComHttp::sendPageRequest(const Text& url, const PageRequestParts& parts,
+                              const PageFetchTiming& timing) {
+  const Text& extra = parts.extraHeaders;
 
   // 1, 2. Method and request line; the caller's URL stays as it is.
-  bool posting = !options.postText.empty() || !options.postBytes.empty();
+  bool posting = !parts.postText.empty() || !parts.postBytes.empty();
   Text trimmedUrl = trimBlanks(url);
   Text target = trimmedUrl;
-  open(posting ? "POST" : "GET", &target, !options.synchronous);
+  open(posting ? "POST" : "GET", &target, !parts.synchronous);
 
   // 3 - 5. Referer, Content-Type (GET too), User-Agent.
-  Text referer = options.referer.empty() ? trimmedUrl : options.referer;
+  Text referer = parts.referer.empty() ? trimmedUrl : parts.referer;
   setRequestHeader("Referer", &referer);
   if (findText(extra, "Content-Type:") == -1) {
-    Text type = options.contentType.empty() ? Text(kDefaultContentType) : options.contentType;
+    Text type = parts.contentType.empty() ? Text(kDefaultContentType) : parts.contentType;
     setRequestHeader("Content-Type", &type);
   }
   if (findText(extra, "User-Agent:") == -1) {
-    Text agent = options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent;
+    Text agent = parts.userAgent.empty() ? Text(kDefaultPageUserAgent) : parts.userAgent;
     setRequestHeader("User-Agent", &agent);
   }
 
   // 6. Further header lines, the spoofed client address among them.
   Text headerText = extra;
-  if (options.spoofClientAddress) {
+  if (parts.spoofClientAddress) {
     if (!headerText.empty())
       headerText += "\r\n";
     headerText += spoofedAddressHeaders();
   }
-  for (const Text& line : splitText(headerText, "\r\n")) {
-    std::vector<Text> pieces = splitText(line, ": ");
-    if (pieces.size() < 2 || pieces[0].empty() || pieces[1].empty())
-      continue;
-    setRequestHeader(pieces[0], &pieces[1]);
-  }
+  setHeaderLines(*this, headerText);
 
   // 7. Cookies.
+  Text& cookies = parts.cookies;
   if (!keptCookies.empty() && cookies.empty())
     cookies = keptCookies;
   if (cookies == "-1") {
@@ -331,22 +414,38 @@ Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
   }
 
   // 8. Time-outs.
-  PageFetchTiming timing = pageFetchTiming(options.timeoutSeconds);
   if (timing.setTimeouts) {
     setTimeouts(timing.resolveMs, timing.connectMs, timing.sendMs, timing.receiveMs);
   }
 
   // 9. Proxy.
-  if (options.proxy && *options.proxy != "-1") {
-    Text proxy = *options.proxy == "IE" ? systemProxyServer() : *options.proxy;
-    processPendingEvents();
-    setProxy(proxy.empty() ? kProxySettingDefault : kProxySettingProxy, proxy, {});
-  }
+  if (parts.proxy && *parts.proxy != "-1")
+    setPageProxy(*this, *parts.proxy);
 
   // 10, 11. Send and wait.
-  send(options.postText, options.postBytes);
-  if (!options.synchronous)
+  send(parts.postText, parts.postBytes);
+  if (!parts.synchronous)
     waitForResponse(timing.waitSeconds);
+}
+
+Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
+  int localMode = 0;
+  int& encodingMode = options.encodingMode != nullptr ? *options.encodingMode : localMode;
+  Text localCookies;
+  Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
+
+  sendPageRequest(url,
+                  {.postText = options.postText,
+                   .postBytes = options.postBytes,
+                   .proxy = options.proxy,
+                   .synchronous = options.synchronous,
+                   .referer = options.referer,
+                   .cookies = cookies,
+                   .contentType = options.contentType,
+                   .userAgent = options.userAgent,
+                   .extraHeaders = options.extraHeaders,
+                   .spoofClientAddress = options.spoofClientAddress},
+                  pageFetchTiming(options.timeoutSeconds));
 
   // 12. The response's cookies.
   lastCookies = responseCookies();
@@ -361,13 +460,38 @@ Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
     TextView raw(reinterpret_cast<const char*>(body.data()), body.size());
     return Text(raw.substr(0, raw.find('\0')));
   }
-  if (encodingMode == 0) {
-    static const Text utf8Charset =
-        apostrophesToQuote("charset=utf-8|charset=''utf-8''|charset='utf-8'");
-    if (containsKeyword(getAllResponseHeaders(), utf8Charset, true))
-      encodingMode = 2;
-  }
+  if (encodingMode == 0 && declaresUtf8(getAllResponseHeaders()))
+    encodingMode = 2;
   return decodeResponse(body, encodingMode);
+}
+
+Text ComHttp::fetchVia(int kind, const Text& url, const FetchPageOptions& options) {
+  if (kind == 1)
+    return fetchPage(url, options);
+
+  // Content type and agent travel as header lines; left out, they are fetchPage's defaults.
+  Text contentType = options.contentType.empty() ? Text(kDefaultContentType) : options.contentType;
+  Text userAgent = options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent;
+  Text headers =
+      options.extraHeaders + "\r\nContent-Type: " + contentType + "\r\nUser-Agent: " + userAgent;
+  // fetchPage's proxy words mean the same here: "-1" none, "IE" the system's.
+  Text proxy;
+  if (options.proxy && *options.proxy != "-1")
+    proxy = *options.proxy == "IE" ? systemProxyServer() : *options.proxy;
+
+  Text target = url;
+  return fetchPageDirect(&target, {.postText = options.postText,
+                                   .encodingMode = options.encodingMode,
+                                   .timeoutSeconds = options.timeoutSeconds,
+                                   .proxy = proxy,
+                                   .unused = options.synchronous ? 1 : 0,
+                                   .postBytes = options.postBytes,
+                                   .referer = options.referer,
+                                   .cookies = options.cookies ? *options.cookies : Text(),
+                                   .extraHeaders = headers,
+                                   .useWinInet = false,
+                                   .spoofClientAddress = options.spoofClientAddress,
+                                   .useWinHttpApi = kind == 2});
 }
 
 Text ComHttp::lastCookiesText() const {
@@ -377,6 +501,36 @@ Text ComHttp::lastCookiesText() const {
 Text ComHttp::setKeptCookies(TextView cookies) {
   keptCookies = Text(cookies);
   return keptCookies;
+}
+
+Bytes ComHttp::fetchPageGzip(const Text& url, const FetchGzipOptions& options) {
+  int localMode = 0;
+  int& encodingMode = options.encodingMode != nullptr ? *options.encodingMode : localMode;
+  Text localCookies;
+  Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
+
+  sendPageRequest(url,
+                  {.postText = options.postText,
+                   .postBytes = options.postBytes,
+                   .proxy = options.proxy,
+                   .synchronous = options.synchronous,
+                   .referer = options.referer,
+                   .cookies = cookies,
+                   .contentType = options.contentType,
+                   .userAgent = options.userAgent,
+                   .extraHeaders = options.extraHeaders,
+                   .spoofClientAddress = options.spoofClientAddress},
+                  gzipFetchTiming(options.timeoutSeconds));
+
+  // lastCookies stays as the last fetchPage left it.
+  if (options.keepCookies)
+    keptCookies = responseCookies();
+  if (encodingMode == 0 && declaresUtf8(getAllResponseHeaders()))
+    encodingMode = 2;
+  Bytes body = responseBody();
+  if (gzipDecompressorAvailable() && body.size() >= 2 && body[0] == 0x1F && body[1] == 0x8B)
+    return gunzipBytes(body);
+  return body;
 }
 
 Text ComHttp::spoofedAddressHeaders() const {
@@ -399,9 +553,113 @@ Text ComHttp::clearKeptCookies() {
   return {};
 }
 
+Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
+  int localMode = 0;
+  int& encodingMode = options.encodingMode != nullptr ? *options.encodingMode : localMode;
+  Text localCookies;
+  Text& returnedCookies =
+      options.returnedCookies != nullptr ? *options.returnedCookies : localCookies;
+  Bytes localBody;
+  Bytes& rawBody = options.rawBody != nullptr ? *options.rawBody : localBody;
+
+  // 1. No fragment goes out, and the caller sees the URL that did.
+  std::size_t fragment = url->find('#');
+  if (fragment != Text::npos)
+    url->resize(fragment);
+
+  // 2 - 4. Header block, method, time-out.
+  Text headers = options.extraHeaders;
+  if (options.spoofClientAddress) {
+    if (!headers.empty())
+      headers += "\r\n";
+    headers += spoofedAddressHeaders();
+  }
+  const Text& referer = options.referer.empty() ? *url : options.referer;
+  headers += "\r\nReferer: " + referer;
+  int method = (!options.postText.empty() || !options.postBytes.empty()) ? 1 : 0;
+  int timeout = directFetchTimeoutSeconds(options.timeoutSeconds);
+
+  // 5. The back-end.
+  Text responseHeaders;
+  if (options.useWinHttpApi) {
+    rawBody = winHttpFetch(*url, {.method = method,
+                                  .postText = options.postText,
+                                  .requestCookies = options.cookies,
+                                  .returnedCookies = &returnedCookies,
+                                  .headers = headers,
+                                  .responseHeaders = &responseHeaders,
+                                  .proxy = options.proxy,
+                                  .timeoutSeconds = timeout,
+                                  .postBytes = options.postBytes});
+  } else {
+    // Both internet-library back-ends get a body given only as text, so that
+    // a POST never goes out without it.
+    InternetFetchRequest request{
+        .url = *url,
+        .method = method,
+        .headers = headers,
+        .referer = referer,
+        .cookies = options.cookies,
+        .body = options.postBytes.empty() ? toBytes(options.postText) : options.postBytes,
+        .proxy = options.proxy,
+        .timeoutSeconds = timeout};
+    InternetFetchResult result =
+        options.useWinInet ? internetFetch(request) : threadedInternetFetch(request);
+    rawBody = std::move(result.body);
+    returnedCookies = std::move(result.cookies);
+    responseHeaders = std::move(result.headers);
+  }
+
+  // 6, 7. Decoding.
+  if (encodingMode == 0 && declaresUtf8(responseHeaders))
+    encodingMode = 2;
+  return decodeResponse(rawBody, encodingMode);
+}
+
+Text ComHttp::locationOf(const Text& url, const LocationOptions& options) {
+  bool posting = !options.postText.empty();
+  openProbe(*this, posting ? "POST" : "GET", url, options.synchronous,
+            options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent,
+            options.referer, options.cookies);
+  setHeaderLines(*this, options.extraHeaders);
+  if (!options.proxy.empty())
+    setPageProxy(*this, options.proxy);
+  send(options.postText);
+  if (!options.synchronous)
+    waitForResponse(posting ? 100 : 25);
+  return getResponseHeader("Location");
+}
+
+int ComHttp::probeEncoding(const Text& url, const ProbeEncodingOptions& options) {
+  openProbe(*this, "GET", url, options.synchronous,
+            "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)", options.referer,
+            options.cookies);
+  send();
+  if (!options.synchronous)
+    waitForResponse(25);
+  return declaresUtf8(getAllResponseHeaders()) ? 2 : 0;
+}
+
 void ComHttp::reset() {
   recreateRequest();
   clearKeptCookies();
+}
+
+double ComHttp::probeStatus(const Text& url, const ProbeStatusOptions& options) {
+  option(kOptionEnableRedirects, 0);
+  setTimeouts(5000, 5000, 10000, 5000);
+  Text target = url;
+  open("GET", &target, !options.synchronous);
+  if (options.cookies) {
+    Text value = *options.cookies;
+    setRequestHeader("Cookie", &value);
+  }
+  if (options.proxy && *options.proxy != "-1")
+    setPageProxy(*this, *options.proxy);
+  send();
+  if (!options.synchronous)
+    waitForResponse(options.timeoutSeconds == 0 ? 25 : options.timeoutSeconds);
+  return status();
 }
 
 Text ComHttp::responseCookies() const {

@@ -69,10 +69,19 @@ PageFetchTiming pageFetchTiming(float timeoutSeconds);
 // first "#") cut off. An empty URL stays empty.
 void normaliseUrl(Text* url);
 
+// What fetchPageGzip's whole-second timeoutSeconds turns into: -1 sets no
+// time-outs, above 0 all four are that many seconds, otherwise 10, 10, 60 and
+// 120 seconds; the wait is the seconds, or 120 below 1.
+PageFetchTiming gzipFetchTiming(int timeoutSeconds);
+
+// The whole seconds fetchPageDirect hands its back-end: timeoutSeconds
+// truncated toward zero, 120 for 0.
+int directFetchTimeoutSeconds(float timeoutSeconds);
+
 // Arguments of the fetch variants that the look-up does not use.
 struct FetchGzipOptions {
   Text postText{};
-  int timeoutSeconds = 0;
+  int timeoutSeconds = 0;  // see gzipFetchTiming
   std::optional<Text> proxy{};
   bool synchronous = false;
   Bytes postBytes{};
@@ -82,32 +91,33 @@ struct FetchGzipOptions {
   Text contentType{};
   Text userAgent{};
   Text extraHeaders{};
-  int* encodingMode = nullptr;
+  int* encodingMode = nullptr;  // a 0 becomes 2 when the headers declare UTF-8
   bool spoofClientAddress = false;
 };
 struct FetchDirectOptions {
   Text postText{};
-  int* encodingMode = nullptr;
-  float timeoutSeconds = 0.0f;
-  Text proxy{};
+  int* encodingMode = nullptr;  // as fetchPage's; a 0 may become 2
+  float timeoutSeconds = 0.0f;  // see directFetchTimeoutSeconds
+  Text proxy{};                 // "host:port"; empty: none
   int unused = 0;
-  Bytes postBytes{};
-  Text referer{};
+  Bytes postBytes{};  // wins over postText
+  Text referer{};     // empty: the URL
   Text cookies{};
-  Text extraHeaders{};
-  bool useWinInet = false;
-  Text* returnedCookies = nullptr;
-  Bytes* rawBody = nullptr;
+  Text extraHeaders{};              // header lines separated by CR LF
+  bool useWinInet = false;          // the internet-library back-end
+  Text* returnedCookies = nullptr;  // out: the cookies after the exchange
+  Bytes* rawBody = nullptr;         // out: the body before decoding
   bool spoofClientAddress = false;
-  bool useWinHttpApi = false;
+  bool useWinHttpApi = false;  // winHttpFetch; wins over useWinInet. Neither: the threaded
+                               // internet-library back-end
 };
 struct LocationOptions {
   bool synchronous = false;
-  Text referer{};
+  Text referer{};  // empty: the URL
   std::optional<Text> cookies{};
-  Text proxy{};
-  Text userAgent{};
-  Text postText{};
+  Text proxy{};      // as fetchPage's, used whenever not empty
+  Text userAgent{};  // empty: kDefaultPageUserAgent
+  Text postText{};   // makes the request a POST
   Text extraHeaders{};
 };
 struct ProbeEncodingOptions {
@@ -117,9 +127,9 @@ struct ProbeEncodingOptions {
 };
 struct ProbeStatusOptions {
   bool synchronous = false;
-  int timeoutSeconds = 0;
+  int timeoutSeconds = 0;  // the wait; 0: 25 seconds
   std::optional<Text> cookies{};
-  std::optional<Text> proxy{};
+  std::optional<Text> proxy{};  // as fetchPage's
 };
 
 class ComHttp {
@@ -189,25 +199,33 @@ class ComHttp {
   // 30, 31
   Text lastCookiesText() const;
   Text setKeptCookies(TextView cookies);
-  // 32
+  // 32: fetchPage's request; the body undecoded, gunzipped when it is gzip.
   Bytes fetchPageGzip(const Text& url, const FetchGzipOptions& options = {});
   // 33: "X-Forward-For", "X-Forwarded-For" and "REMOTE_ADDR" lines naming
   // one random IPv4 address, separated by CR LF.
   Text spoofedAddressHeaders() const;
   // 34
   Text clearKeptCookies();
-  // 35 - 37
+  // 35: a fetch over the HTTP function interfaces instead of the request
+  // object; *url loses its fragment. The body decoded as fetchPage's.
   Text fetchPageDirect(Text* url, const FetchDirectOptions& options = {});
+  // 36: the Location header of the answer, redirects not followed.
   Text locationOf(const Text& url, const LocationOptions& options = {});
+  // 37: 2 when the response headers declare UTF-8, else 0.
   int probeEncoding(const Text& url, const ProbeEncodingOptions& options = {});
   // 38: a fresh request object and no kept cookies; lastCookies stays.
   void reset();
-  // 39
+  // 39: the response status, redirects not followed.
   double probeStatus(const Text& url, const ProbeStatusOptions& options = {});
   // 40: the Set-Cookie values joined by "; " (attributes included), ending in "; ".
   Text responseCookies() const;
 
  private:
+  struct PageRequestParts;
+  // fetchPage's request up to the wait (shared with fetchPageGzip).
+  void sendPageRequest(const Text& url, const PageRequestParts& parts,
+                       const PageFetchTiming& timing);
+
   std::shared_ptr<HttpRequest> requestObject;
   Text keptCookies;
   Text lastCookies;

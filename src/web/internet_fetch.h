@@ -1,0 +1,43 @@
+// The internet-library back-ends of ComHttp::fetchPageDirect.
+//
+// Both send one GET or POST with a header text of their own making and return
+// the body, the raw response head and the response's cookies. The direct one
+// runs on the calling thread. The threaded one runs the same exchange on a
+// worker thread while the calling thread waits and lets pending window events
+// run; the worker sees nothing but its parameter block and result, and it has
+// ended (and been joined) before the call returns. libcurl does the work.
+#pragma once
+
+#include "platform/text.h"
+
+namespace qarvo {
+
+struct InternetFetchRequest {
+  Text url;        // absolute http or https URL
+  int method = 0;  // 1: POST; anything else: GET
+  Text headers;    // header lines separated by CR LF
+  Text referer;    // the threaded back-end's Referer line
+  Text cookies;    // sent in a Cookie line when not empty
+  Bytes body;
+  Text proxy;              // "host:port"; empty: a direct connection
+  int timeoutSeconds = 0;  // connect, send and receive; below 1: 30 seconds
+};
+
+struct InternetFetchResult {
+  Bytes body;    // as far as it came
+  Text headers;  // the response's raw head; empty when none came
+  Text cookies;  // "name=value; " for each Set-Cookie line, in order
+};
+
+// On the calling thread.
+InternetFetchResult internetFetch(const InternetFetchRequest& request);
+
+// On a worker thread; the caller processes pending events until it has ended.
+InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request);
+
+// The header text each back-end sends: the given lines, then its default
+// lines for the headers missing. The threaded one drops a "RefererNo" marker
+// from the given headers and then adds no Referer.
+Text internetHeaderText(const InternetFetchRequest& request, bool threaded);
+
+}  // namespace qarvo
