@@ -13,20 +13,20 @@
 namespace qarvo {
 
 struct InternetFetchRequest {
-  Text url;        // absolute http or https URL
+  Text url{};      // absolute http or https URL
   int method = 0;  // 1: POST; anything else: GET
-  Text headers;    // header lines separated by CR LF
-  Text referer;    // the threaded back-end's Referer line
-  Text cookies;    // sent in a Cookie line when not empty
-  Bytes body;
-  Text proxy;              // "host:port"; empty: a direct connection
+  Text headers{};  // header lines separated by CR LF
+  Text referer{};  // the threaded back-end's Referer line
+  Text cookies{};  // sent in a Cookie line when not empty
+  Bytes body{};
+  Text proxy{};            // "host:port"; empty: a direct connection
   int timeoutSeconds = 0;  // connect, send and receive; below 1: 30 seconds
 };
 
 struct InternetFetchResult {
-  Bytes body;    // as far as it came
-  Text headers;  // the response's raw head; empty when none came
-  Text cookies;  // "name=value; " for each Set-Cookie line, in order
+  Bytes body{};    // as far as it came
+  Text headers{};  // the response's raw head; empty when none came
+  Text cookies{};  // "name=value; " for each Set-Cookie line, in order
 };
 
 // On the calling thread.
