@@ -52,6 +52,11 @@ class LookupEngine {
   // would wait instead of waiting. An empty hook restores the real waits.
   using WaitHook = std::function<void(int milliseconds)>;
   void setWaitHook(WaitHook hook) { waitHook_ = std::move(hook); }
+  // Test seam: the time limit of every page fetch, in seconds (30 unless
+  // changed). The page fetch takes values below 1 as its long defaults, so
+  // tests that want quick time-outs use 1.
+  void setFetchTimeoutSeconds(float seconds) { fetchTimeoutSeconds_ = seconds; }
+  float fetchTimeoutSeconds() const { return fetchTimeoutSeconds_; }
 
  private:
   void signInToChinaz();
@@ -63,6 +68,7 @@ class LookupEngine {
   Text serviceCookieText_;
   bool sortAscending_ = false;  // flipped before every accepted sort
   WaitHook waitHook_;
+  float fetchTimeoutSeconds_ = 30.0f;
 };
 
 }  // namespace qarvo

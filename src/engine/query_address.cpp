@@ -98,7 +98,7 @@ void LookupEngine::queryAddress(int row) {
         return;
       http.reset();
       const std::string url = servicePageUrl(service, endpoints_, encodeAddress(address), page);
-      FetchPageOptions options{.timeoutSeconds = 30.0f, .spoofClientAddress = true};
+      FetchPageOptions options{.timeoutSeconds = fetchTimeoutSeconds_, .spoofClientAddress = true};
       if (service == Service::kChinaz)
         options.cookies = &serviceCookieText_;
       pageText = http.fetchPage(url, options);
