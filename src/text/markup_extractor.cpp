@@ -299,7 +299,10 @@ Text MarkupExtractor::tagAttribute(Text* tag, TextView name, TextView newValue, 
     if (gt != Text::npos)
       insertAt = (gt > 0 && (*tag)[gt - 1] == '/') ? gt - 1 : gt;
     tag->insert(insertAt, marker + "\"\"");
-    locate();
+    // The new value goes between the quotes just inserted. Searching for them
+    // again could miss them (a stray lead byte before them swallows the blank).
+    valueStart = insertAt + marker.size() + 1;
+    valueEnd = valueStart;
   }
   tag->replace(valueStart, valueEnd - valueStart, newValue);
   return value;

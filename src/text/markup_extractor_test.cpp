@@ -382,5 +382,19 @@ TEST(ResultPage, ExtractsEntriesOfTheChinazPage) {
   EXPECT_EQ(found, expected);
 }
 
+// Regression tests from fuzzing.
+
+TEST(TagAttributeFuzzRegression, SetAfterAStrayLeadByteFillsTheInsertedQuotes) {
+  // The blank of the inserted attribute pairs up with the stray lead byte, so
+  // the attribute cannot be found by searching again; the value still belongs
+  // between its quotes, not at the start of the tag.
+  Text tag = "<a \x81";
+  EXPECT_EQ(MarkupExtractor::tagAttribute(&tag, "x", "v", true), "");
+  EXPECT_EQ(tag, "<a \x81 x=\"v\"");
+  Text closed = "<a \xB0>";
+  MarkupExtractor::tagAttribute(&closed, "id", "7", true);
+  EXPECT_EQ(closed, "<a \xB0 id=\"7\">");
+}
+
 }  // namespace
 }  // namespace qarvo
