@@ -1,19 +1,13 @@
-// Benchmarks of the engine's heavy steps: sorting the report list and
-// reading a result page.
-//
-//   build/bench/qarvo_bench --benchmark_min_time=0.5
+// Sorting the report list, against the selection it stands for.
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "engine/page_extraction.h"
+#include "bench/bench_figures.h"
 #include "engine/report_sort.h"
-#include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "testing/fake_main_window_view.h"
 
@@ -86,19 +80,18 @@ std::vector<int> plainSelection(const std::vector<std::vector<Text>>& table, int
   return order;
 }
 
-// Checks once that sortReportList gives the selection's order.
-void checkSameOrder(int column, bool ascending, int kind) {
+// Whether sortReportList leaves the rows in the selection's order.
+bool sameOrderAsSelection(int column, bool ascending, int kind) {
   const auto table = makeTable();
   FakeMainWindowView view;
   view.setRows(table);
   sortReportList(view, column, ascending, false, kind);
   const std::vector<int> expected = plainSelection(table, column, ascending, kind);
   for (size_t i = 0; i < table.size(); ++i) {
-    if (view.rows[i].cells != table[static_cast<size_t>(expected[i])]) {
-      std::fprintf(stderr, "sortReportList differs from the selection at row %zu\n", i);
-      std::abort();
-    }
+    if (view.rows[i].cells != table[static_cast<size_t>(expected[i])])
+      return false;
   }
+  return true;
 }
 
 void BM_SortReportList(benchmark::State& state) {
@@ -106,8 +99,10 @@ void BM_SortReportList(benchmark::State& state) {
   const int column = kind == kSortText ? 0 : 1;
   static bool checked[11] = {};
   if (!checked[kind]) {
-    checkSameOrder(column, true, kind);
-    checkSameOrder(column, false, kind);
+    if (!sameOrderAsSelection(column, true, kind) || !sameOrderAsSelection(column, false, kind)) {
+      state.SkipWithError("sortReportList gives another order than the plain selection");
+      return;
+    }
     checked[kind] = true;
   }
   const auto table = makeTable();
@@ -138,57 +133,15 @@ BENCHMARK(BM_PlainSelection)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
-// A 爱站 result page of 500 rows, padded the way the site pads its cells.
-Text aizhanPage(int rows) {
-  std::string html =
-      "<html><head><meta charset=\"utf-8\"></head><body>\r\n<div class=\"reverse-content\">"
-      "<table>\r\n<tr><td>序号</td><td>域名</td><td>注册商</td></tr>\r\n";
-  for (int i = 1; i <= rows; ++i) {
-    html += "<tr class=\"row\">\r\n  <td>" + std::to_string(i) +
-            "</td>\r\n  <td> \r\n\xE3\x80\x80<a href=\"http://www.d" + std::to_string(i) +
-            ".com/\" target=\"_blank\">d" + std::to_string(i) +
-            ".com</a>\r\n  </td>\r\n  <td><a href=\"/r?x=1\">Registrar 有限公司</a></td>\r\n"
-            "</tr>\r\n";
-  }
-  html +=
-      "</table></div>\r\n<ul><li><a href=\"?q=a&page=9\"><i class=\"ico-pager-end\"></i>"
-      "</a></li></ul></body></html>\r\n";
-  return utf8ToGbk(html);
-}
-
-Text chinazPage(int rows) {
-  std::string html = "<html><body><div id=\"ajaxInfo\"><ul>\r\n";
-  html += "<li><div class=\"w13-0 domain\">域名</div><div class=\"w30-0\">注册商</div></li>\r\n";
-  for (int i = 1; i <= rows; ++i) {
-    html += "<li class=\"ReLists\"><div class=\"w13-0 domain\"><a href=\"//whois.chinaz.com/d" +
-            std::to_string(i) + ".com\" target=\"_blank\">d" + std::to_string(i) +
-            ".com</a></div><div class=\"w30-0\"><span>Registrar</span></div></li>\r\n";
-  }
-  html += "</ul></div><span>共9页，到第<input value=\"1\">页</span></body></html>\r\n";
-  return utf8ToGbk(html);
-}
-
-void BM_ExtractResultPage(benchmark::State& state) {
-  constexpr int kPageRows = 500;
-  const Service service = state.range(0) == 0 ? Service::kAizhan : Service::kChinaz;
-  const Text page = service == Service::kAizhan ? aizhanPage(kPageRows) : chinazPage(kPageRows);
-  PageExtractor extractor;
-  const Text domains = extractor.domains(service, page);
-  size_t lines = domains.empty() ? 0 : 1;
-  for (char c : domains)
-    lines += c == '\n';
-  if (lines != kPageRows || PageExtractor::totalPages(service, page) != 9) {
-    std::fprintf(stderr, "extraction found %zu domains\n", lines);
-    std::abort();
-  }
-  for (auto _ : state)
-    benchmark::DoNotOptimize(extractor.domains(service, page));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(page.size()));
-  state.SetLabel(service == Service::kAizhan ? "aizhan" : "chinaz");
-}
-BENCHMARK(BM_ExtractResultPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+const bool kSortFigures =
+    bench::addFigure({.title = "sortReportList, 10,000 addresses, kind 10 (text)",
+                      .benchmark = "BM_SortReportList/10",
+                      .reference = "BM_PlainSelection/10/iterations:1",
+                      .maxMilliseconds = 20}) &&
+    bench::addFigure({.title = "sortReportList, 10,000 rows, kind 3 (integer)",
+                      .benchmark = "BM_SortReportList/3",
+                      .reference = "BM_PlainSelection/3/iterations:1",
+                      .maxMilliseconds = 20});
 
 }  // namespace
 }  // namespace qarvo
-
-BENCHMARK_MAIN();

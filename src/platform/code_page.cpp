@@ -144,16 +144,70 @@ std::string_view u16Bytes(std::u16string_view text) {
 constexpr std::string_view kReplacementUtf16{"\xFD\xFF", 2};  // U+FFFD little-endian
 }  // namespace
 
+// Page text is mostly ASCII, and the regular expressions convert every cell
+// they touch, so the GBK <-> UTF-16 pair converts in pieces: runs of ASCII are
+// copied unit for unit here and only the runs that hold other characters go
+// through iconv. A piece may end before any byte below 0x40 (GBK trail bytes
+// are 0x40 and above, and iconv steps past a lead byte that is followed by
+// such a byte with one substitute, the same one an unfinished character at
+// the end of a piece gets) and before any UTF-16 unit below 0x80 (never part
+// of a surrogate pair), so the result is the same as converting the whole.
 std::u16string gbkToUtf16(TextView text) {
-  std::string out;
-  convertEncoding(text, systemCodePage(), "UTF-16LE", kReplacementUtf16, &out);
-  return bytesToU16(out);
+  std::u16string result;
+  result.reserve(text.size());
+  std::string converted;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = at;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80)
+      ++end;
+    if (end > at) {
+      const std::size_t old = result.size();
+      result.resize(old + (end - at));
+      for (std::size_t i = at; i < end; ++i)
+        result[old + (i - at)] = static_cast<unsigned char>(text[i]);
+      at = end;
+      continue;
+    }
+    end = at + 1;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x40)
+      ++end;
+    convertEncoding(text.substr(at, end - at), systemCodePage(), "UTF-16LE", kReplacementUtf16,
+                    &converted);
+    const std::size_t old = result.size();
+    result.resize(old + converted.size() / 2);
+    std::memcpy(result.data() + old, converted.data(), (result.size() - old) * 2);
+    at = end;
+  }
+  return result;
 }
 
 Text utf16ToGbk(std::u16string_view utf16) {
-  std::string out;
-  convertEncoding(u16Bytes(utf16), "UTF-16LE", systemCodePage(), "?", &out);
-  return out;
+  Text result;
+  result.reserve(utf16.size());
+  std::string converted;
+  std::size_t at = 0;
+  while (at < utf16.size()) {
+    std::size_t end = at;
+    while (end < utf16.size() && utf16[end] < 0x80)
+      ++end;
+    if (end > at) {
+      const std::size_t old = result.size();
+      result.resize(old + (end - at));
+      for (std::size_t i = at; i < end; ++i)
+        result[old + (i - at)] = static_cast<char>(utf16[i]);
+      at = end;
+      continue;
+    }
+    end = at + 1;
+    while (end < utf16.size() && utf16[end] >= 0x80)
+      ++end;
+    convertEncoding(u16Bytes(utf16.substr(at, end - at)), "UTF-16LE", systemCodePage(), "?",
+                    &converted);
+    result.append(converted);
+    at = end;
+  }
+  return result;
 }
 
 std::u16string utf8ToUtf16(std::string_view utf8) {

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <random>
+#include <string>
+
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
@@ -31,6 +34,54 @@ TEST(CodePage, SubstitutesInvalidInputInsteadOfFailing) {
   std::string out;
   EXPECT_FALSE(convertEncoding("x", "NO-SUCH-CHARSET", "UTF-8", "?", &out));
   EXPECT_TRUE(out.empty());
+}
+
+// The GBK <-> UTF-16 conversions take ASCII runs apart from the rest; the
+// result must be what one conversion of the whole text gives, for any bytes,
+// broken characters and lone surrogates included.
+TEST(CodePage, ConvertingInPiecesMatchesConvertingTheWhole) {
+  std::mt19937 random(7);
+  const unsigned char kinds[][2] = {{0x00, 0x3F}, {0x40, 0x7F}, {0x80, 0x80},
+                                    {0x81, 0xFE}, {0xA1, 0xA1}, {0xFF, 0xFF}};
+  const char* gbkName = nullptr;
+  for (const char* name : {"CP936", "GBK"}) {
+    std::string probe;
+    if (convertEncoding("a", name, "UTF-16LE", "", &probe)) {
+      gbkName = name;
+      break;
+    }
+  }
+  ASSERT_NE(gbkName, nullptr);
+  for (int round = 0; round < 20000; ++round) {
+    Text text;
+    const int length = static_cast<int>(random() % 12);
+    for (int i = 0; i < length; ++i) {
+      const auto& kind = kinds[random() % 6];
+      text.push_back(static_cast<char>(kind[0] + random() % (kind[1] - kind[0] + 1)));
+    }
+    std::string whole;
+    convertEncoding(text, gbkName, "UTF-16LE", std::string_view("\xFD\xFF", 2), &whole);
+    const std::u16string units = gbkToUtf16(text);
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2), whole)
+        << "GBK bytes of round " << round;
+
+    std::u16string utf16;
+    for (int i = 0; i < length; ++i) {
+      const char16_t choices[] = {u'a',
+                                  u'<',
+                                  u'\u3000',
+                                  u'\u4E2D',
+                                  u'\u00E9',
+                                  char16_t(0xD800),
+                                  char16_t(0xDC00),
+                                  char16_t(0xD83D),
+                                  char16_t(0xDE00)};
+      utf16.push_back(choices[random() % 9]);
+    }
+    convertEncoding(std::string_view(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2),
+                    "UTF-16LE", gbkName, "?", &whole);
+    ASSERT_EQ(utf16ToGbk(utf16), whole) << "UTF-16 units of round " << round;
+  }
 }
 
 TEST(Dbcs, SearchesNeverStartOnATrailByte) {
