@@ -1,10 +1,14 @@
 #include "app/desktop_glue.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "app/qt_text.h"
 #include "platform/event_pump.h"
@@ -17,13 +21,59 @@ namespace {
 bool quiet = false;
 QPointer<QMessageBox> openOwnerlessBox;
 
-// The core pumps at every byte of some loops; a clock read (a few ns through
-// the vDSO) per call and a real pump only every 5 ms keeps that near free.
+// Raises the "pump due" flag 5 ms after events were last processed. The core
+// pumps at every byte of some loops (a million calls for a 1 MB page), where
+// even a clock read per call costs more than the loop itself; a call now reads
+// one flag. Once the flag is up the thread sleeps until it is taken, so an idle
+// program gets no wake-ups from it.
+class PumpTicker {
+ public:
+  PumpTicker() : thread_([this] { run(); }) {}
+  ~PumpTicker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  PumpTicker(const PumpTicker&) = delete;
+  PumpTicker& operator=(const PumpTicker&) = delete;
+
+  bool due() const { return due_.load(std::memory_order_relaxed); }
+
+  // Lowers the flag; it goes up again 5 ms from now.
+  void take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      due_.store(false, std::memory_order_relaxed);
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [this] { return stop_ || !due_.load(std::memory_order_relaxed); });
+      if (stop_ || wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop_; }))
+        return;
+      due_.store(true, std::memory_order_relaxed);
+    }
+  }
+
+  std::atomic<bool> due_{true};  // the first call pumps at once
+  bool stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread thread_;
+};
+
 void qtEventPump() {
-  static QElapsedTimer clock;
-  if (clock.isValid() && clock.elapsed() < 5)
+  static PumpTicker ticker;
+  if (!ticker.due())
     return;
-  clock.start();
+  ticker.take();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
