@@ -70,6 +70,23 @@ int findFrom(TextView text, TextView what, int start) {
   return -1;
 }
 
+// A text value with each CR LF turned into the marker. Every CR LF pair goes,
+// also one right after a stray lead byte: no trail byte is below 0x40, and the
+// store's own searches would see the pair as a line end, so the value would
+// run onto a line of its own in the file.
+Text encodeLineBreaks(TextView text) {
+  Text out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  for (std::size_t at = text.find("\r\n"); at != TextView::npos; at = text.find("\r\n", from)) {
+    out.append(text.substr(from, at - from));
+    out.append(lineBreakMarker());
+    from = at + 2;
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
 bool hasLineBreakByte(TextView text) {
   return text.find_first_of("\r\n") != TextView::npos;
 }
@@ -301,7 +318,7 @@ int SettingsStore::runQueue(TextView section, TextView key, TextView value) {
 }
 
 bool SettingsStore::writeText(TextView key, TextView text) {
-  return runQueue(section_, key, replaceAllText(text, "\r\n", lineBreakMarker())) == kWritten;
+  return runQueue(section_, key, encodeLineBreaks(text)) == kWritten;
 }
 
 Text SettingsStore::readText(TextView key, TextView defaultText) {

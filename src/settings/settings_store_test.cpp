@@ -491,5 +491,20 @@ TEST(SettingsFilePath, IsFolderNameAndIni) {
             "Dorvane");
 }
 
+// Regression tests from fuzzing.
+
+TEST_F(SettingsStoreTest, FuzzRegressionLineBreakAfterAStrayLeadByteStaysInTheValue) {
+  openWith("");
+  store_.useSection("a");
+  // 0xDC has no trail byte here: the CR LF after it is still a line break of
+  // the value and must not start a line "[\xD2" in the file.
+  EXPECT_TRUE(store_.writeText("a", "\xB1\xDC\xDC\r\n[\xD2"));
+  const Text marker = g("┊*┊");
+  expectDiskIs("[a]\r\na=\xB1\xDC\xDC" + marker + "[\xD2");
+  EXPECT_TRUE(store_.writeText("b", "1"));
+  expectDiskIs("[a]\r\na=\xB1\xDC\xDC" + marker + "[\xD2\r\nb=1");
+  EXPECT_EQ(store_.readText("b", "-"), "1");
+}
+
 }  // namespace
 }  // namespace qarvo
