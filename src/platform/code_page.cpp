@@ -3,10 +3,12 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace qarvo {
 namespace {
@@ -144,14 +146,86 @@ std::string_view u16Bytes(std::u16string_view text) {
 constexpr std::string_view kReplacementUtf16{"\xFD\xFF", 2};  // U+FFFD little-endian
 }  // namespace
 
+namespace {
+
+// The double-byte characters of the code page as iconv converts them, read
+// from iconv once in two batch conversions: the UTF-16 unit of every
+// lead/trail pair and the pair of every unit that such a pair decodes to.
+// Zero marks what the tables do not know (invalid pairs, unmapped units);
+// conversions hand those to iconv itself.
+struct DoubleByteTables {
+  std::vector<char16_t> unitOfPair;     // [(lead - 0x81) * 256 + trail]
+  std::vector<std::uint16_t> pairOfUnit;  // [unit]: lead << 8 | trail
+
+  DoubleByteTables() : unitOfPair(126 * 256), pairOfUnit(0x10000) {
+    // Every pair, each followed by LF: a byte below 0x40 is never a trail
+    // byte, so each pair converts on its own.
+    std::string pairs;
+    pairs.reserve(126 * 191 * 3);
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        pairs.push_back(static_cast<char>(lead));
+        pairs.push_back(static_cast<char>(trail));
+        pairs.push_back('\n');
+      }
+    }
+    std::string units;
+    if (!convertEncoding(pairs, systemCodePage(), "UTF-16LE", kReplacementUtf16, &units))
+      return;
+    std::u16string decoded = bytesToU16(units);
+    std::u16string known;  // the units found, each followed by LF
+    std::vector<std::uint16_t> knownPairs;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < pairs.size(); i += 3) {
+      const std::size_t end = decoded.find(u'\n', at);
+      if (end == std::u16string::npos)
+        return;
+      const char16_t unit = decoded[at];
+      if (end == at + 1 && unit >= 0x80 && unit != 0xFFFD && (unit < 0xD800 || unit > 0xDFFF)) {
+        const auto lead = static_cast<unsigned char>(pairs[i]);
+        const auto trail = static_cast<unsigned char>(pairs[i + 1]);
+        unitOfPair[(lead - 0x81) * 256 + trail] = unit;
+        known.push_back(unit);
+        known.push_back(u'\n');
+        knownPairs.push_back(static_cast<std::uint16_t>(lead << 8 | trail));
+      }
+      at = end + 1;
+    }
+    // The way back, as iconv encodes each unit (a unit some other pair also
+    // decodes to gets iconv's own choice).
+    std::string encoded;
+    if (!convertEncoding(u16Bytes(known), "UTF-16LE", systemCodePage(), "?", &encoded))
+      return;
+    at = 0;
+    for (std::size_t k = 0; k < knownPairs.size(); ++k) {
+      const std::size_t end = encoded.find('\n', at);
+      if (end == std::string::npos)
+        return;
+      if (end == at + 2 && static_cast<unsigned char>(encoded[at]) >= 0x81) {
+        pairOfUnit[known[2 * k]] = static_cast<std::uint16_t>(
+            static_cast<unsigned char>(encoded[at]) << 8 | static_cast<unsigned char>(encoded[at + 1]));
+      }
+      at = end + 1;
+    }
+  }
+};
+
+const DoubleByteTables& doubleByteTables() {
+  static const DoubleByteTables tables;
+  return tables;
+}
+
+}  // namespace
+
 // Page text is mostly ASCII, and the regular expressions convert every cell
-// they touch, so the GBK <-> UTF-16 pair converts in pieces: runs of ASCII are
-// copied unit for unit here and only the runs that hold other characters go
-// through iconv. A piece may end before any byte below 0x40 (GBK trail bytes
-// are 0x40 and above, and iconv steps past a lead byte that is followed by
-// such a byte with one substitute, the same one an unfinished character at
-// the end of a piece gets) and before any UTF-16 unit below 0x80 (never part
-// of a surrogate pair), so the result is the same as converting the whole.
+// they touch, so the GBK <-> UTF-16 pair converts in runs: ASCII is copied
+// unit for unit, double-byte characters go through the tables above, and only
+// what the tables do not know goes through iconv, up to the end of its run. A
+// run may end before any byte below 0x40 (GBK trail bytes are 0x40 and above,
+// and iconv steps past a lead byte that is followed by such a byte with one
+// substitute, the same one an unfinished character at the end of a run gets)
+// and before any UTF-16 unit below 0x80 (never part of a surrogate pair), so
+// the result is the same as converting the whole text with iconv.
 std::u16string gbkToUtf16(TextView text) {
   std::u16string result;
   result.reserve(text.size());
@@ -172,12 +246,30 @@ std::u16string gbkToUtf16(TextView text) {
     end = at + 1;
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x40)
       ++end;
-    convertEncoding(text.substr(at, end - at), systemCodePage(), "UTF-16LE", kReplacementUtf16,
-                    &converted);
-    const std::size_t old = result.size();
-    result.resize(old + converted.size() / 2);
-    std::memcpy(result.data() + old, converted.data(), (result.size() - old) * 2);
-    at = end;
+    const DoubleByteTables& tables = doubleByteTables();
+    while (at < end) {
+      const auto byte = static_cast<unsigned char>(text[at]);
+      if (byte < 0x80) {
+        result.push_back(byte);
+        ++at;
+        continue;
+      }
+      if (byte >= 0x81 && byte <= 0xFE && at + 1 < end) {
+        const char16_t unit =
+            tables.unitOfPair[(byte - 0x81) * 256 + static_cast<unsigned char>(text[at + 1])];
+        if (unit != 0) {
+          result.push_back(unit);
+          at += 2;
+          continue;
+        }
+      }
+      convertEncoding(text.substr(at, end - at), systemCodePage(), "UTF-16LE", kReplacementUtf16,
+                      &converted);
+      const std::size_t old = result.size();
+      result.resize(old + converted.size() / 2);
+      std::memcpy(result.data() + old, converted.data(), (result.size() - old) * 2);
+      at = end;
+    }
   }
   return result;
 }
@@ -202,10 +294,20 @@ Text utf16ToGbk(std::u16string_view utf16) {
     end = at + 1;
     while (end < utf16.size() && utf16[end] >= 0x80)
       ++end;
-    convertEncoding(u16Bytes(utf16.substr(at, end - at)), "UTF-16LE", systemCodePage(), "?",
-                    &converted);
-    result.append(converted);
-    at = end;
+    const DoubleByteTables& tables = doubleByteTables();
+    while (at < end) {
+      const std::uint16_t pair = tables.pairOfUnit[utf16[at]];
+      if (pair != 0) {
+        result.push_back(static_cast<char>(pair >> 8));
+        result.push_back(static_cast<char>(pair & 0xFF));
+        ++at;
+        continue;
+      }
+      convertEncoding(u16Bytes(utf16.substr(at, end - at)), "UTF-16LE", systemCodePage(), "?",
+                      &converted);
+      result.append(converted);
+      at = end;
+    }
   }
   return result;
 }

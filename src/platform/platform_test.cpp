@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -81,6 +82,43 @@ TEST(CodePage, ConvertingInPiecesMatchesConvertingTheWhole) {
     convertEncoding(std::string_view(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2),
                     "UTF-16LE", gbkName, "?", &whole);
     ASSERT_EQ(utf16ToGbk(utf16), whole) << "UTF-16 units of round " << round;
+  }
+}
+
+// Every lead/trail pair of the code page, back to back (so each invalid pair
+// leaves its trail byte to start the next character), and every UTF-16 unit
+// of the basic plane: as iconv converts them in one go.
+TEST(CodePage, EveryDoubleByteCharacterConvertsAsIconvConvertsIt) {
+  const char* gbkName = nullptr;
+  for (const char* name : {"CP936", "GBK"}) {
+    std::string probe;
+    if (convertEncoding("a", name, "UTF-16LE", "", &probe)) {
+      gbkName = name;
+      break;
+    }
+  }
+  ASSERT_NE(gbkName, nullptr);
+  Text pairs;
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    for (int trail = 0x30; trail <= 0xFF; ++trail) {
+      pairs.push_back(static_cast<char>(lead));
+      pairs.push_back(static_cast<char>(trail));
+    }
+  }
+  std::string whole;
+  convertEncoding(pairs, gbkName, "UTF-16LE", std::string_view("\xFD\xFF", 2), &whole);
+  const std::u16string units = gbkToUtf16(pairs);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2), whole);
+
+  // In blocks of 256 units: iconv takes long over a text with many
+  // characters that it cannot convert.
+  for (int first = 0; first <= 0xFF00; first += 0x100) {
+    std::u16string block;
+    for (int unit = std::max(first, 1); unit <= first + 0xFF; ++unit)
+      block.push_back(static_cast<char16_t>(unit));
+    convertEncoding(std::string_view(reinterpret_cast<const char*>(block.data()), block.size() * 2),
+                    "UTF-16LE", gbkName, "?", &whole);
+    ASSERT_EQ(utf16ToGbk(block), whole) << "units from " << first;
   }
 }
 

@@ -166,7 +166,11 @@ InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {
   std::thread worker;
   try {
     worker = std::thread([&block, &ended] {
-      block.result = runExchange(block.request);
+      try {
+        block.result = runExchange(block.request);
+      } catch (...) {
+        block.result = {};  // out of memory: nothing fetched, and the waiter still wakes
+      }
       ended.set_value();
     });
   } catch (const std::system_error&) {
