@@ -154,7 +154,7 @@ namespace {
 // Zero marks what the tables do not know (invalid pairs, unmapped units);
 // conversions hand those to iconv itself.
 struct DoubleByteTables {
-  std::vector<char16_t> unitOfPair;     // [(lead - 0x81) * 256 + trail]
+  std::vector<char16_t> unitOfPair;       // [(lead - 0x81) * 256 + trail]
   std::vector<std::uint16_t> pairOfUnit;  // [unit]: lead << 8 | trail
 
   DoubleByteTables() : unitOfPair(126 * 256), pairOfUnit(0x10000) {
@@ -202,8 +202,9 @@ struct DoubleByteTables {
       if (end == std::string::npos)
         return;
       if (end == at + 2 && static_cast<unsigned char>(encoded[at]) >= 0x81) {
-        pairOfUnit[known[2 * k]] = static_cast<std::uint16_t>(
-            static_cast<unsigned char>(encoded[at]) << 8 | static_cast<unsigned char>(encoded[at + 1]));
+        pairOfUnit[known[2 * k]] =
+            static_cast<std::uint16_t>(static_cast<unsigned char>(encoded[at]) << 8 |
+                                       static_cast<unsigned char>(encoded[at + 1]));
       }
       at = end + 1;
     }

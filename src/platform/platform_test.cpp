@@ -98,17 +98,21 @@ TEST(CodePage, EveryDoubleByteCharacterConvertsAsIconvConvertsIt) {
     }
   }
   ASSERT_NE(gbkName, nullptr);
-  Text pairs;
-  for (int lead = 0x80; lead <= 0xFF; ++lead) {
-    for (int trail = 0x30; trail <= 0xFF; ++trail) {
-      pairs.push_back(static_cast<char>(lead));
-      pairs.push_back(static_cast<char>(trail));
-    }
-  }
   std::string whole;
-  convertEncoding(pairs, gbkName, "UTF-16LE", std::string_view("\xFD\xFF", 2), &whole);
-  const std::u16string units = gbkToUtf16(pairs);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2), whole);
+  for (const char* separator : {"", "\n", "a"}) {
+    Text pairs;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+      for (int trail = 0x30; trail <= 0xFF; ++trail) {
+        pairs.push_back(static_cast<char>(lead));
+        pairs.push_back(static_cast<char>(trail));
+        pairs.append(separator);
+      }
+    }
+    convertEncoding(pairs, gbkName, "UTF-16LE", std::string_view("\xFD\xFF", 2), &whole);
+    const std::u16string units = gbkToUtf16(pairs);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2), whole)
+        << "pairs separated by \"" << separator << "\"";
+  }
 
   // In blocks of 256 units: iconv takes long over a text with many
   // characters that it cannot convert.
