@@ -1,5 +1,6 @@
 #include "platform/dbcs.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace qarvo {
@@ -37,7 +38,24 @@ Text asciiToLower(TextView text) {
 
 void asciiToLowerInPlace(Text* text) {
   Text& out = *text;
-  for (std::size_t i = 0; i < out.size();) {
+  const std::size_t size = out.size();
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  for (std::size_t i = 0; i < size;) {
+    // Markup is mostly ASCII: eight ASCII bytes at a time, each byte from 'A'
+    // to 'Z' getting the 0x20 bit.
+    if (i + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, out.data() + i, 8);
+      if ((word & kHighBits) == 0) {
+        const std::uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
+        const std::uint64_t aboveZ = word + (0x80 - 'Z' - 1) * kOnes;
+        word |= ((atLeastA & ~aboveZ) & kHighBits) >> 2;
+        std::memcpy(out.data() + i, &word, 8);
+        i += 8;
+        continue;
+      }
+    }
     std::size_t n = charLength(out, i);
     if (n == 1) out[i] = asciiLower(out[i]);
     i += n;

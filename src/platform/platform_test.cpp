@@ -147,6 +147,21 @@ TEST(Dbcs, SearchPositionsAndCaseFolding) {
   EXPECT_EQ(findLastText("abcabc", "abc", 5), 1);
   EXPECT_EQ(asciiToUpper("ab\xC4\x61z"), "AB\xC4\x61Z");
   EXPECT_EQ(asciiToLower("AB\xC4\x41Z"), "ab\xC4\x41z");
+  // Long texts go eight ASCII bytes at a time: every byte value, at every
+  // offset, folds as it does alone.
+  for (int shift = 0; shift < 9; ++shift) {
+    Text all(static_cast<std::size_t>(shift), 'Q');
+    for (int c = 0; c < 0x80; ++c)
+      all.push_back(static_cast<char>(c));
+    all += "\xC4\x41XYZ[@`az{";
+    Text expected;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const char c = all[i];
+      const bool trail = i > 0 && all[i - 1] == '\xC4';
+      expected.push_back(!trail && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+    }
+    EXPECT_EQ(asciiToLower(all), expected) << "shift " << shift;
+  }
 }
 
 int pumpCalls = 0;

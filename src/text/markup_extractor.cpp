@@ -545,7 +545,22 @@ Text MarkupExtractor::tightenEquals(TextView text) const {
   // Nothing to tighten without "="; this also hands such text back untouched.
   if (text.find('=') == TextView::npos)
     return Text(text);
-  return equalsSpacing.replace(text, "=");
+  // Most "=" in markup stand between a name and a quote. When no "=" has a
+  // byte beside it that could belong to a blank (ASCII white space, or any
+  // byte of 0x80 and above, for U+3000), every match is a bare "=" put back as
+  // it was, and the replacement comes down to the trip through UTF-16 and back
+  // (a byte below 0x80 beside "=" is that character itself or the trail byte
+  // of a double-byte character, and neither is a blank). That trip is cheap;
+  // running the pattern over every row of a page is not.
+  auto mayBeBlank = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x80 || byte == ' ' || (byte >= '\t' && byte <= '\r');
+  };
+  for (std::size_t at = text.find('='); at != TextView::npos; at = text.find('=', at + 1)) {
+    if ((at > 0 && mayBeBlank(text[at - 1])) || (at + 1 < text.size() && mayBeBlank(text[at + 1])))
+      return equalsSpacing.replace(text, "=");
+  }
+  return utf16ToGbk(gbkToUtf16(text));
 }
 
 void MarkupExtractor::placeholder(int /*unused*/) const {}

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -161,6 +163,30 @@ TEST(FindElement, TightensEqualsUnlessRaw) {
   EXPECT_EQ(extractor.findElement(doc, {.tagName = "p", .raw = true}), doc);
   EXPECT_EQ(extractor.tightenEquals("x  =  y"), "x=y");
   EXPECT_EQ(extractor.tightenEquals("no equals \xFF"), "no equals \xFF");
+}
+
+// tightenEquals takes a short way when no "=" touches a blank; whatever the
+// text, the result is the pattern's replacement.
+TEST(FindElement, TightenEqualsIsThePatternsReplacement) {
+  ComRegex pattern;
+  pattern.create(gbk("[\\s　]{0,10}=[\\s　]{0,10}"));
+  MarkupExtractor extractor;
+  const char* pieces[] = {"=",    "=",    "a",        "\"",   " ",        "\t",
+                          "\r\n", "\v",   "\xA1\xA1", "\xA1", "\xB0\xA1", "\x81\x41",
+                          "\x81", "\xFF", "\x80",     "<",    ">",        "\x81="};
+  std::mt19937 random(11);
+  for (int round = 0; round < 20000; ++round) {
+    Text text;
+    const int count = static_cast<int>(random() % 10);
+    for (int i = 0; i < count; ++i)
+      text += pieces[random() % std::size(pieces)];
+    ASSERT_EQ(extractor.tightenEquals(text), pattern.replace(text, "="))
+        << "round " << round << ": " << text;
+  }
+  EXPECT_EQ(extractor.tightenEquals(gbk("<a href=\"x\">注册商</a>")),
+            gbk("<a href=\"x\">注册商</a>"));
+  // Outside GBK, the trip through UTF-16 substitutes, as the replacement does.
+  EXPECT_EQ(extractor.tightenEquals("a=\"\xFF\""), "a=\"?\"");
 }
 
 TEST(FindAll, ListsNamesInOrder) {
