@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang clang-format
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev llvm
   qt6-base-dev qt6-webengine-dev libqt6opengl6-dev
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev libopencc-dev opencc
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libgumbo-dev
