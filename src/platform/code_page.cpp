@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -73,8 +74,78 @@ iconv_t converter(const char* from, const char* to) {
 
 }  // namespace
 
+namespace {
+
+bool convertWhole(std::string_view input, const char* from, const char* to,
+                  std::string_view substitute, std::string* output);
+
+// UTF-8 into a code page that keeps ASCII as it is: decoded pages are mostly
+// ASCII markup, which is copied here; iconv sees only the stretches with other
+// characters. A stretch ends right after an ASCII byte (never part of a UTF-8
+// sequence, so iconv is at a character boundary there in the whole text too,
+// and no stretch ends inside a sequence unless the whole input does) that
+// starts at least 16 ASCII bytes in a row, so text that mixes short ASCII
+// pieces with other characters still goes to iconv in few calls.
+bool asciiTransparent(const char* from, const char* to) {
+  if (strcasecmp(from, "UTF-8") != 0)
+    return false;
+  for (const char* name : {"GB18030", "GBK", "CP936"}) {
+    if (strcasecmp(to, name) == 0)
+      return true;
+  }
+  return false;
+}
+
+bool convertAsciiApart(std::string_view input, const char* from, const char* to,
+                       std::string_view substitute, std::string* output) {
+  constexpr std::size_t kAsciiStretch = 16;
+  std::string piece;
+  std::size_t at = 0;
+  const std::size_t size = input.size();
+  while (at < size) {
+    std::size_t end = at;
+    while (end < size && static_cast<unsigned char>(input[end]) < 0x80)
+      ++end;
+    output->append(input.substr(at, end - at));
+    if (end == size)
+      break;
+    at = end;
+    std::size_t ascii = 0;  // ASCII bytes in a row just before `end`
+    while (end < size && ascii < kAsciiStretch) {
+      ascii = static_cast<unsigned char>(input[end]) < 0x80 ? ascii + 1 : 0;
+      ++end;
+    }
+    if (ascii > 0)
+      end -= ascii - 1;  // up to and including the first ASCII byte of the stretch
+    if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
+      return false;
+    output->append(piece);
+    at = end;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool convertEncoding(std::string_view input, const char* from, const char* to,
                      std::string_view substitute, std::string* output) {
+  output->clear();
+  if (asciiTransparent(from, to)) {
+    if (converter(from, to) == reinterpret_cast<iconv_t>(-1))
+      return false;
+    output->reserve(input.size() + 16);
+    if (convertAsciiApart(input, from, to, substitute, output))
+      return true;
+    output->clear();
+    return false;
+  }
+  return convertWhole(input, from, to, substitute, output);
+}
+
+namespace {
+
+bool convertWhole(std::string_view input, const char* from, const char* to,
+                  std::string_view substitute, std::string* output) {
   output->clear();
   iconv_t cd = converter(from, to);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -121,6 +192,8 @@ bool convertEncoding(std::string_view input, const char* from, const char* to,
   output->resize(used);
   return true;
 }
+
+}  // namespace
 
 std::string gbkToUtf8(TextView text) {
   std::string out;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -124,6 +125,48 @@ TEST(CodePage, EveryDoubleByteCharacterConvertsAsIconvConvertsIt) {
                     "UTF-16LE", gbkName, "?", &whole);
     ASSERT_EQ(utf16ToGbk(block), whole) << "units from " << first;
   }
+}
+
+// UTF-8 into GB18030 and GBK copies ASCII itself and leaves the rest to
+// iconv; the result must be iconv's for the whole text ("//" after a name
+// takes the plain way through iconv).
+TEST(CodePage, Utf8IntoAnAsciiCodePageMatchesIconvOverTheWhole) {
+  const char* pieces[] = {"a",
+                          "<td>",
+                          "0123456789abcdefghij",
+                          "\xE4\xB8\xAD",
+                          "\xE3\x80\x80",
+                          "\xC3\xA9",
+                          "\xE4\xB8",
+                          "\xE4",
+                          "\x80",
+                          "\xBF",
+                          "\xF0\x9F\x98\x80",
+                          "\xF0\x9F",
+                          "\xFF",
+                          "\xED\xA0\x80",
+                          " "};
+  std::mt19937 random(5);
+  for (const char* target : {"GB18030", "GBK", "CP936"}) {
+    const std::string plain = std::string(target) + "//";
+    std::string probe;
+    if (!convertEncoding("a", "UTF-8", plain.c_str(), "?", &probe))
+      continue;
+    for (int round = 0; round < 5000; ++round) {
+      std::string text;
+      const int count = static_cast<int>(random() % 12);
+      for (int i = 0; i < count; ++i)
+        text += pieces[random() % std::size(pieces)];
+      std::string whole;
+      std::string fast;
+      ASSERT_TRUE(convertEncoding(text, "UTF-8", plain.c_str(), "?", &whole));
+      ASSERT_TRUE(convertEncoding(text, "UTF-8", target, "?", &fast));
+      ASSERT_EQ(fast, whole) << target << ", round " << round;
+    }
+  }
+  std::string out;
+  EXPECT_TRUE(convertEncoding("abc \xE4\xB8\xAD", "utf-8", "gb18030", "?", &out));
+  EXPECT_EQ(out, "abc \xD6\xD0");
 }
 
 TEST(Dbcs, SearchesNeverStartOnATrailByte) {
