@@ -47,7 +47,9 @@ double toMilliseconds(double value, benchmark::TimeUnit unit) {
 }
 
 // Prints as usual and keeps each benchmark's time: the median when the runs
-// were repeated, else the single run's.
+// were repeated, else the single run's. The summary uses the CPU time of the
+// benchmark thread: on a machine shared with builds the wall time mostly
+// measures the others' load (both are in the table above it).
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -65,7 +67,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         continue;
       if (m.median && !isMedian)
         continue;
-      m.milliseconds = toMilliseconds(run.GetAdjustedRealTime(), run.time_unit);
+      m.milliseconds = toMilliseconds(run.GetAdjustedCPUTime(), run.time_unit);
       m.median = isMedian;
     }
   }
@@ -73,7 +75,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   // Returns false when a figure's check failed or a benchmark reported an error.
   bool printSummary() const {
     bool allSound = true;
-    std::printf("\n%-58s %12s %12s %9s  %-26s %s\n", "figure (median wall time)", "measured",
+    std::printf("\n%-58s %12s %12s %9s  %-26s %s\n", "figure (median CPU time)", "measured",
                 "reference", "speed-up", "target", "");
     for (const Figure& f : figures()) {
       const auto own = measured_.find(f.benchmark);
