@@ -12,6 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -27,6 +30,8 @@
 #include "testing/fake_services.h"
 #include "testing/fault_router.h"
 #include "testing/test_server.h"
+#include "web/com_http.h"
+#include "web/http_request.h"
 
 namespace qarvo {
 namespace {
@@ -43,6 +48,19 @@ constexpr float kFetchSeconds = 1.0f;
 constexpr double kQuickFetchSeconds = 0.5;
 // What a fetch cut off by its time limit may cost beyond the limit.
 constexpr double kTimeoutSlackSeconds = 0.75;
+// How much slower the work on a large page is in a sanitizer build.
+#if defined(__SANITIZE_ADDRESS__)
+#define QARVO_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QARVO_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(QARVO_ADDRESS_SANITIZER)
+constexpr double kHeavyWorkFactor = 8.0;
+#else
+constexpr double kHeavyWorkFactor = 1.0;
+#endif
 
 const std::string kFirst = "first@good.com";
 const std::string kBad = "bad@fault.com";
@@ -237,7 +255,7 @@ TEST_F(FaultMatrixTest, ServerAcceptsAndNeverAnswers) {
   for (std::size_t i = 1; i < hits.size(); ++i) {
     SCOPED_TRACE(i);
     const double attempt = secondsBetween(hits[i - 1].at, hits[i].at);
-    EXPECT_GE(attempt, kFetchSeconds - 0.05);  // the limit, not an early give-up
+    EXPECT_GE(attempt, kFetchSeconds - 0.1);  // the limit, not an early give-up
     EXPECT_LT(attempt, kFetchSeconds + kTimeoutSlackSeconds);
   }
   EXPECT_LT(record.rowSeconds(1), 3 * (kFetchSeconds + kTimeoutSlackSeconds) + kQuickFetchSeconds);
@@ -437,7 +455,53 @@ TEST_F(FaultMatrixTest, ResultPageOfFiftyThousandRows) {
   RunRecord record = run(fakes.endpoints());
 
   expectRunWentOn(record, joined(many));
-  EXPECT_LT(record.rowSeconds(1), 20.0);
+  // About 10 MB of markup, fetched, decoded and taken apart row by row.
+  EXPECT_LT(record.rowSeconds(1), 4.0 * kHeavyWorkFactor);
+}
+
+// ---- Straight at the page fetch, where the engine adds only its retries ----
+
+// A gzip stream of `size` bytes "x", made block by block at the fastest level.
+std::string gzippedFill(std::size_t size) {
+  z_stream stream{};
+  deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  const std::string block(1 << 20, 'x');
+  std::string out;
+  char buffer[1 << 16];
+  std::size_t left = size;
+  int flush = Z_NO_FLUSH;
+  do {
+    const std::size_t take = std::min(left, block.size());
+    left -= take;
+    flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+    stream.avail_in = static_cast<uInt>(take);
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream.avail_out = sizeof buffer;
+      deflate(&stream, flush);
+      out.append(buffer, sizeof buffer - stream.avail_out);
+    } while (stream.avail_out == 0);
+  } while (flush != Z_FINISH);
+  deflateEnd(&stream);
+  return out;
+}
+
+TEST(FetchPageFaultMatrix, CompressedBodyThatInflatesPastTheLimitComesBackEmpty) {
+  // A small body on the wire that would inflate beyond what any page may
+  // hold: the fetch gives up on it instead of following it into memory.
+  const std::string bomb = gzippedFill(kMaxResponseBodyBytes + 1);
+  ASSERT_LT(bomb.size(), 1u << 20);
+  testing::TestServer server;
+  server.reply("/bomb", testing::Reply{.headers = {{"Content-Type", "text/html"},
+                                                   {"Content-Encoding", "gzip"}},
+                                       .body = bomb});
+  ComHttp http;
+  http.createRequest();
+  const auto start = Clock::now();
+  EXPECT_EQ(http.fetchPage(server.url("/bomb"), {.timeoutSeconds = kFetchSeconds}), "");
+  EXPECT_LT(secondsBetween(start, Clock::now()), 2.0 * kHeavyWorkFactor);
+  EXPECT_EQ(server.requestCount(), 1u);
 }
 
 }  // namespace
