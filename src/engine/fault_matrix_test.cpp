@@ -9,14 +9,12 @@
 // The fetch time limit is 1 s here (the engine's seam; the program uses 30 s),
 // the shortest the page fetch accepts, so a fetch that hangs costs about 1 s.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,7 +196,7 @@ class FaultMatrixTest : public ::testing::Test {
     EXPECT_EQ(savedFile(kLast), joined(lastDomains));
   }
 
-  // Page-1 requests of the bad address that reached its fault.
+  // Requests for the bad address that reached the router's fault.
   std::size_t badHits() const {
     std::size_t count = 0;
     for (const auto& hit : router->hits()) {
