@@ -181,8 +181,10 @@ void fuzzOne(FuzzedDataProvider& input) {
         trace("writeText", key, value, written ? "true" : "false");
         if (written && pumpFired == firedBefore) {
           FUZZ_CHECK(lineBreaks(store.image()) == lineBreaks(imageBefore) + addedLines);
-          static const Text kMarker = gbk("┊*┊");
-          if (wellFormed(value) && value.find(kMarker) == Text::npos)
+          // The stored form is ambiguous where the text itself holds "┊"
+          // (as in "┊*" before a line break); leave such text out.
+          static const Text kBar = gbk("┊");
+          if (wellFormed(value) && value.find(kBar) == Text::npos)
             FUZZ_CHECK(store.readText(key, "\x01") == value);
         }
         break;
