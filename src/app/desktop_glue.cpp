@@ -4,11 +4,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "app/qt_text.h"
 #include "platform/event_pump.h"
@@ -21,59 +17,25 @@ namespace {
 bool quiet = false;
 QPointer<QMessageBox> openOwnerlessBox;
 
-// Raises the "pump due" flag 5 ms after events were last processed. The core
-// pumps at every byte of some loops (a million calls for a 1 MB page), where
-// even a clock read per call costs more than the loop itself; a call now reads
-// one flag. Once the flag is up the thread sleeps until it is taken, so an idle
-// program gets no wake-ups from it.
-class PumpTicker {
- public:
-  PumpTicker() : thread_([this] { run(); }) {}
-  ~PumpTicker() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-  PumpTicker(const PumpTicker&) = delete;
-  PumpTicker& operator=(const PumpTicker&) = delete;
-
-  bool due() const { return due_.load(std::memory_order_relaxed); }
-
-  // Lowers the flag; it goes up again 5 ms from now.
-  void take() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      due_.store(false, std::memory_order_relaxed);
-    }
-    wake_.notify_one();
-  }
-
- private:
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-      wake_.wait(lock, [this] { return stop_ || !due_.load(std::memory_order_relaxed); });
-      if (stop_ || wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop_; }))
-        return;
-      due_.store(true, std::memory_order_relaxed);
-    }
-  }
-
-  std::atomic<bool> due_{true};  // the first call pumps at once
-  bool stop_ = false;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::thread thread_;
-};
+// The core pumps at every byte of some loops (a million calls for a 1 MB
+// page), where even a clock read per call costs more than the loop itself. So
+// a call only counts down, the clock is read once in a while, and events are
+// really processed at most every 5 ms. A sleep of the core (the wait helper
+// sleeps 10 ms between two pumps) makes the next call read the clock at once,
+// so sparse callers are served on time even right after a dense loop.
+constexpr int kCallsBetweenClockReads = 32;
+constexpr auto kPumpInterval = std::chrono::milliseconds(5);
 
 void qtEventPump() {
-  static PumpTicker ticker;
-  if (!ticker.due())
+  static int countdown = 0;
+  static std::chrono::steady_clock::time_point lastPump;  // the first call pumps
+  if (--countdown > 0 && !takeSleepMark())
     return;
-  ticker.take();
+  countdown = kCallsBetweenClockReads;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastPump < kPumpInterval)
+    return;
+  lastPump = now;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

@@ -32,13 +32,15 @@ struct ConverterCache {
   std::map<std::pair<std::string, std::string>, iconv_t> open;
   ~ConverterCache() {
     for (auto& entry : open) {
-      if (entry.second != reinterpret_cast<iconv_t>(-1)) iconv_close(entry.second);
+      if (entry.second != reinterpret_cast<iconv_t>(-1))
+        iconv_close(entry.second);
     }
   }
   iconv_t get(const char* from, const char* to) {
     auto key = std::make_pair(std::string(from), std::string(to));
     auto it = open.find(key);
-    if (it == open.end()) it = open.emplace(key, iconv_open(to, from)).first;
+    if (it == open.end())
+      it = open.emplace(key, iconv_open(to, from)).first;
     return it->second;
   }
 };
@@ -49,18 +51,22 @@ struct ConverterCache {
 size_t unconvertibleSpan(const char* from, const unsigned char* in, size_t left) {
   if (std::strcmp(from, "UTF-8") == 0) {
     size_t n = in[0] >= 0xF0 && in[0] <= 0xF4 ? 4 : in[0] >= 0xE0 ? 3 : in[0] >= 0xC2 ? 2 : 1;
-    if (in[0] >= 0xF5 || n > left) return 1;
+    if (in[0] >= 0xF5 || n > left)
+      return 1;
     for (size_t i = 1; i < n; ++i) {
-      if ((in[i] & 0xC0) != 0x80) return 1;
+      if ((in[i] & 0xC0) != 0x80)
+        return 1;
     }
     return n;
   }
   if (std::strcmp(from, "UTF-16LE") == 0) {
-    if (left < 2) return left;
+    if (left < 2)
+      return left;
     unsigned unit = in[0] | (in[1] << 8);
     if (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) {
       unsigned next = in[2] | (in[3] << 8);
-      if (next >= 0xDC00 && next <= 0xDFFF) return 4;
+      if (next >= 0xDC00 && next <= 0xDFFF)
+        return 4;
     }
     return 2;
   }
@@ -148,7 +154,8 @@ bool convertWhole(std::string_view input, const char* from, const char* to,
                   std::string_view substitute, std::string* output) {
   output->clear();
   iconv_t cd = converter(from, to);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return false;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
 
   output->resize(input.size() * 4 + 16);
@@ -162,7 +169,8 @@ bool convertWhole(std::string_view input, const char* from, const char* to,
                             : iconv(cd, &in, &inLeft, &out, &outLeft);
     used = output->size() - outLeft;
     if (rc != static_cast<size_t>(-1)) {
-      if (inLeft == 0) break;
+      if (inLeft == 0)
+        break;
       continue;
     }
     if (errno == E2BIG) {
@@ -171,7 +179,8 @@ bool convertWhole(std::string_view input, const char* from, const char* to,
     }
     // EILSEQ: an invalid or unconvertible character; EINVAL: an incomplete one
     // at the end. Either way write the substitute and step over it.
-    if (output->size() - used < substitute.size()) output->resize(output->size() * 2 + 16);
+    if (output->size() - used < substitute.size())
+      output->resize(output->size() * 2 + 16);
     std::memcpy(output->data() + used, substitute.data(), substitute.size());
     used += substitute.size();
     if (errno == EINVAL) {

@@ -36,6 +36,8 @@ bool convertEncoding(std::string_view input, const char* from, const char* to,
 
 // Source-literal helper: the GBK form of a UTF-8 literal, for comparisons with
 // page text and settings text. Use it once per literal (a function-local static).
-inline Text gbk(std::string_view utf8) { return utf8ToGbk(utf8); }
+inline Text gbk(std::string_view utf8) {
+  return utf8ToGbk(utf8);
+}
 
 }  // namespace qarvo

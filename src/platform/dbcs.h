@@ -13,7 +13,9 @@
 namespace qarvo {
 
 // True when `byte` starts a double-byte character.
-inline bool isLeadByte(unsigned char byte) { return byte >= 0x80; }
+inline bool isLeadByte(unsigned char byte) {
+  return byte >= 0x80;
+}
 
 // Length in bytes (1 or 2) of the character that starts at the 0-based index
 // `at`; a lead byte at the very end of the text counts as one byte.
@@ -21,8 +23,12 @@ inline std::size_t charLength(TextView text, std::size_t at) {
   return (isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2 : 1;
 }
 
-inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char asciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+inline char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Copies of `text` with the ASCII letters folded; both bytes of every
 // double-byte character stay as they are.

@@ -7,7 +7,8 @@ namespace qarvo {
 
 namespace detail {
 EventPump currentEventPump = nullptr;
-}
+bool sleptSinceMark = false;
+}  // namespace detail
 
 EventPump setEventPump(EventPump pump) {
   EventPump previous = detail::currentEventPump;
@@ -16,7 +17,10 @@ EventPump setEventPump(EventPump pump) {
 }
 
 void sleepMilliseconds(int milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  if (milliseconds <= 0)
+    return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  detail::sleptSinceMark = true;
 }
 
 }  // namespace qarvo

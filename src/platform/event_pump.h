@@ -17,14 +17,24 @@ EventPump setEventPump(EventPump pump);
 
 namespace detail {
 extern EventPump currentEventPump;
-}
+extern bool sleptSinceMark;
+}  // namespace detail
 
 // Lets the user interface process pending events; a no-op without a pump.
 inline void processPendingEvents() {
-  if (detail::currentEventPump != nullptr) detail::currentEventPump();
+  if (detail::currentEventPump != nullptr)
+    detail::currentEventPump();
 }
 
 // Sleeps the calling thread for `milliseconds` (nothing for 0 or less).
 void sleepMilliseconds(int milliseconds);
+
+// True once after the calling code slept: a pump that skips most calls uses it
+// to serve the first call after a sleep at once.
+inline bool takeSleepMark() {
+  bool slept = detail::sleptSinceMark;
+  detail::sleptSinceMark = false;
+  return slept;
+}
 
 }  // namespace qarvo

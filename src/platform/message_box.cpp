@@ -11,10 +11,13 @@ MessageBoxHandler& handler() {
 }
 }  // namespace
 
-void setMessageBoxHandler(MessageBoxHandler h) { handler() = std::move(h); }
+void setMessageBoxHandler(MessageBoxHandler h) {
+  handler() = std::move(h);
+}
 
 int showMessageBox(const Text& text, const Text& title, unsigned style) {
-  if (!handler()) return 1;
+  if (!handler())
+    return 1;
   return handler()(text, title, style);
 }
 

@@ -18,7 +18,9 @@ namespace {
 TEST(CodePage, RoundTripsChineseThroughUtf8AndUtf16) {
   const std::string utf8 = "查询完成！abc";
   Text text = utf8ToGbk(utf8);
-  EXPECT_EQ(text, "\xB2\xE9\xD1\xAF\xCD\xEA\xB3\xC9\xA3\xA1" "abc");
+  EXPECT_EQ(text,
+            "\xB2\xE9\xD1\xAF\xCD\xEA\xB3\xC9\xA3\xA1"
+            "abc");
   EXPECT_EQ(gbkToUtf8(text), utf8);
   EXPECT_EQ(gbkToUtf16(text), u"查询完成！abc");
   EXPECT_EQ(utf16ToGbk(u"查询完成！abc"), text);
@@ -27,7 +29,9 @@ TEST(CodePage, RoundTripsChineseThroughUtf8AndUtf16) {
 
 TEST(CodePage, SubstitutesInvalidInputInsteadOfFailing) {
   // A lead byte at the very end and an invalid pair in the middle.
-  EXPECT_EQ(gbkToUtf8("a\xFF\x20" "b\xB2"), "a\xEF\xBF\xBD b\xEF\xBF\xBD");
+  EXPECT_EQ(gbkToUtf8("a\xFF\x20"
+                      "b\xB2"),
+            "a\xEF\xBF\xBD b\xEF\xBF\xBD");
   // Characters GBK cannot hold and a lone surrogate become "?".
   EXPECT_EQ(utf8ToGbk("x\xF0\x9F\x98\x80y"), "x?y");
   EXPECT_EQ(utf16ToGbk(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
@@ -171,7 +175,9 @@ TEST(CodePage, Utf8IntoAnAsciiCodePageMatchesIconvOverTheWhole) {
 
 TEST(Dbcs, SearchesNeverStartOnATrailByte) {
   // 0xD5 0x5C is one character whose trail byte is a backslash.
-  const Text text = "\xD5\x5C" "\\x";
+  const Text text =
+      "\xD5\x5C"
+      "\\x";
   EXPECT_EQ(findText(text, "\\"), 3);
   EXPECT_EQ(findLastText(text, "\\"), 3);
   EXPECT_EQ(findText("\xD5\x7C|", "|"), 3);
@@ -208,7 +214,9 @@ TEST(Dbcs, SearchPositionsAndCaseFolding) {
 }
 
 int pumpCalls = 0;
-void countingPump() { ++pumpCalls; }
+void countingPump() {
+  ++pumpCalls;
+}
 
 TEST(EventPump, IsANoOpUntilInstalled) {
   pumpCalls = 0;

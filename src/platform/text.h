@@ -18,7 +18,11 @@ using Text = std::string;
 using TextView = std::string_view;
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes toBytes(TextView text) { return Bytes(text.begin(), text.end()); }
-inline Text toText(const Bytes& bytes) { return Text(bytes.begin(), bytes.end()); }
+inline Bytes toBytes(TextView text) {
+  return Bytes(text.begin(), text.end());
+}
+inline Text toText(const Bytes& bytes) {
+  return Text(bytes.begin(), bytes.end());
+}
 
 }  // namespace qarvo

@@ -1,8 +1,11 @@
 #include "text/markup_extractor.h"
 
+#include <initializer_list>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 #include "platform/code_page.h"
@@ -119,14 +122,27 @@ bool equalsIgnoringCase(TextView a, TextView b) {
 
 // The four left markers and right markers under which a start tag may hold
 // the value of attribute `name`: name="v", name='v', name=v<blank>, name=v>.
+// Joins pieces into one text (GCC 12 mistakes `" " + Text(x)` for an
+// overlapping copy at -O3; appending to a reserved text says the same plainly).
+Text joined(std::initializer_list<TextView> pieces) {
+  std::size_t size = 0;
+  for (TextView piece : pieces)
+    size += piece.size();
+  Text out;
+  out.reserve(size);
+  for (TextView piece : pieces)
+    out.append(piece);
+  return out;
+}
+
 struct AttributeMarkers {
   Text doubleQuoted;
   Text singleQuoted;
   Text bare;
   explicit AttributeMarkers(TextView name)
-      : doubleQuoted(" " + Text(name) + "=\""),
-        singleQuoted(" " + Text(name) + "='"),
-        bare(" " + Text(name) + "=") {}
+      : doubleQuoted(joined({" ", name, "=\""})),
+        singleQuoted(joined({" ", name, "='"})),
+        bare(joined({" ", name, "="})) {}
 };
 
 Text betweenAt0(TextView text, TextView left, TextView right) {
@@ -258,7 +274,7 @@ int MarkupExtractor::findAll(TextView doc, const FindAllOptions& options) {
 Text MarkupExtractor::tagAttribute(Text* tag, TextView name, TextView newValue, bool set) {
   if (tag == nullptr || name.empty())
     return Text();
-  const Text marker = " " + Text(name) + "=";
+  const Text marker = joined({" ", name, "="});
 
   // Where the value sits: [valueStart, valueEnd) in *tag, and whether quoted.
   std::size_t valueStart = 0;
@@ -419,8 +435,8 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
       while (cutAt < name.size() && !isBlankByte(name[cutAt]))
         cutAt += charLength(name, cutAt);
       name = name.substr(0, cutAt);
-      elementOpening.assign("<").append(name);
-      elementClosing.assign("</").append(name).append(">");
+      elementOpening = joined({"<", name});
+      elementClosing = joined({"</", name, ">"});
       elementOpen = &elementOpening;
       elementClose = &elementClosing;
     }
