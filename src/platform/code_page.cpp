@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -28,20 +27,29 @@ const char* systemCodePage() {
   return name;
 }
 
+// The converters opened so far, by encoding names. A page converts a few
+// stretches per row, so a look-up compares names in place instead of building
+// key strings.
 struct ConverterCache {
-  std::map<std::pair<std::string, std::string>, iconv_t> open;
+  struct Entry {
+    std::string from;
+    std::string to;
+    iconv_t cd;
+  };
+  std::vector<Entry> open;
   ~ConverterCache() {
-    for (auto& entry : open) {
-      if (entry.second != reinterpret_cast<iconv_t>(-1))
-        iconv_close(entry.second);
+    for (Entry& entry : open) {
+      if (entry.cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(entry.cd);
     }
   }
   iconv_t get(const char* from, const char* to) {
-    auto key = std::make_pair(std::string(from), std::string(to));
-    auto it = open.find(key);
-    if (it == open.end())
-      it = open.emplace(key, iconv_open(to, from)).first;
-    return it->second;
+    for (const Entry& entry : open) {
+      if (entry.from == from && entry.to == to)
+        return entry.cd;
+    }
+    open.push_back(Entry{from, to, iconv_open(to, from)});
+    return open.back().cd;
   }
 };
 
@@ -78,6 +86,23 @@ iconv_t converter(const char* from, const char* to) {
   return cache.get(from, to);
 }
 
+// Index of the first byte at or after `at` that is not ASCII (text.size()
+// when there is none), eight bytes at a time.
+std::size_t asciiRunEnd(TextView text, std::size_t at) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  const std::size_t size = text.size();
+  while (at + 8 <= size) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    if ((word & kHighBits) != 0)
+      break;
+    at += 8;
+  }
+  while (at < size && static_cast<unsigned char>(text[at]) < 0x80)
+    ++at;
+  return at;
+}
+
 }  // namespace
 
 namespace {
@@ -102,16 +127,45 @@ bool asciiTransparent(const char* from, const char* to) {
   return false;
 }
 
+// The two-byte code of each UTF-16 unit in the code page `to`, where the
+// program knows it from iconv (zero where it does not); null for a code page
+// it keeps no table for. Defined with the tables below.
+const std::uint16_t* twoByteCodes(const char* to);
+
+// A well-formed UTF-8 sequence of two or three bytes at input[at]: its length,
+// with the unit it stands for in *unit; 0 for anything else (ASCII, four-byte
+// sequences, surrogates, overlong forms, broken sequences).
+std::size_t bmpSequence(std::string_view input, std::size_t at, char16_t* unit) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(input[at + i]); };
+  const std::size_t left = input.size() - at;
+  const unsigned lead = byte(0);
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    if (left < 2 || (byte(1) & 0xC0) != 0x80)
+      return 0;
+    *unit = static_cast<char16_t>((lead & 0x1F) << 6 | (byte(1) & 0x3F));
+    return 2;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (left < 3 || (byte(1) & 0xC0) != 0x80 || (byte(2) & 0xC0) != 0x80)
+      return 0;
+    const unsigned value = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+      return 0;
+    *unit = static_cast<char16_t>(value);
+    return 3;
+  }
+  return 0;
+}
+
 bool convertAsciiApart(std::string_view input, const char* from, const char* to,
                        std::string_view substitute, std::string* output) {
   constexpr std::size_t kAsciiStretch = 16;
+  const std::uint16_t* codes = twoByteCodes(to);
   std::string piece;
   std::size_t at = 0;
   const std::size_t size = input.size();
   while (at < size) {
-    std::size_t end = at;
-    while (end < size && static_cast<unsigned char>(input[end]) < 0x80)
-      ++end;
+    std::size_t end = asciiRunEnd(input, at);
     output->append(input.substr(at, end - at));
     if (end == size)
       break;
@@ -123,9 +177,31 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
     }
     if (ascii > 0)
       end -= ascii - 1;  // up to and including the first ASCII byte of the stretch
-    if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
-      return false;
-    output->append(piece);
+    // The characters of the stretch that the table knows go straight in; iconv
+    // takes over from the first one it does not know. Up to there the stretch
+    // holds whole characters only, so iconv starts at a character boundary,
+    // as it would over the whole text (these code pages keep no shift state).
+    while (codes != nullptr && at < end) {
+      const auto byte = static_cast<unsigned char>(input[at]);
+      if (byte < 0x80) {
+        output->push_back(static_cast<char>(byte));
+        ++at;
+        continue;
+      }
+      char16_t unit = 0;
+      const std::size_t length = bmpSequence(input.substr(0, end), at, &unit);
+      const std::uint16_t code = length != 0 ? codes[unit] : 0;
+      if (code == 0)
+        break;
+      output->push_back(static_cast<char>(code >> 8));
+      output->push_back(static_cast<char>(code & 0xFF));
+      at += length;
+    }
+    if (at < end) {
+      if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
+        return false;
+      output->append(piece);
+    }
     at = end;
   }
   return true;
@@ -298,6 +374,49 @@ const DoubleByteTables& doubleByteTables() {
   return tables;
 }
 
+// The two-byte GB18030 code of every unit of the basic plane that iconv
+// encodes in two bytes (most of them the GBK codes), read from iconv once in
+// one batch, each unit followed by LF. LF never occurs inside a GB18030 code.
+struct Gb18030Codes {
+  std::vector<std::uint16_t> codeOfUnit;
+
+  Gb18030Codes() : codeOfUnit(0x10000) {
+    std::u16string units;
+    units.reserve(2 * 0x10000);
+    for (unsigned unit = 0x80; unit <= 0xFFFF; ++unit) {
+      if (unit >= 0xD800 && unit <= 0xDFFF)
+        continue;
+      units.push_back(static_cast<char16_t>(unit));
+      units.push_back(u'\n');
+    }
+    std::string encoded;
+    if (!convertEncoding(u16Bytes(units), "UTF-16LE", "GB18030", "?", &encoded))
+      return;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < units.size(); i += 2) {
+      const std::size_t end = encoded.find('\n', at);
+      if (end == std::string::npos)
+        return;
+      if (end == at + 2 && static_cast<unsigned char>(encoded[at]) >= 0x81) {
+        codeOfUnit[units[i]] =
+            static_cast<std::uint16_t>(static_cast<unsigned char>(encoded[at]) << 8 |
+                                       static_cast<unsigned char>(encoded[at + 1]));
+      }
+      at = end + 1;
+    }
+  }
+};
+
+const std::uint16_t* twoByteCodes(const char* to) {
+  if (strcasecmp(to, "GB18030") == 0) {
+    static const Gb18030Codes codes;
+    return codes.codeOfUnit.data();
+  }
+  if (strcasecmp(to, systemCodePage()) == 0)
+    return doubleByteTables().pairOfUnit.data();
+  return nullptr;
+}
+
 }  // namespace
 
 // Page text is mostly ASCII, and the regular expressions convert every cell
@@ -309,20 +428,20 @@ const DoubleByteTables& doubleByteTables() {
 // substitute, the same one an unfinished character at the end of a run gets)
 // and before any UTF-16 unit below 0x80 (never part of a surrogate pair), so
 // the result is the same as converting the whole text with iconv.
-std::u16string gbkToUtf16(TextView text) {
-  std::u16string result;
+void gbkToUtf16(TextView text, std::u16string* out) {
+  std::u16string& result = *out;
+  result.clear();
   result.reserve(text.size());
   std::string converted;
   std::size_t at = 0;
   while (at < text.size()) {
-    std::size_t end = at;
-    while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80)
-      ++end;
+    std::size_t end = asciiRunEnd(text, at);
     if (end > at) {
       const std::size_t old = result.size();
       result.resize(old + (end - at));
+      char16_t* to = result.data() + old;
       for (std::size_t i = at; i < end; ++i)
-        result[old + (i - at)] = static_cast<unsigned char>(text[i]);
+        *to++ = static_cast<unsigned char>(text[i]);
       at = end;
       continue;
     }
@@ -354,11 +473,17 @@ std::u16string gbkToUtf16(TextView text) {
       at = end;
     }
   }
+}
+
+std::u16string gbkToUtf16(TextView text) {
+  std::u16string result;
+  gbkToUtf16(text, &result);
   return result;
 }
 
-Text utf16ToGbk(std::u16string_view utf16) {
-  Text result;
+void utf16ToGbk(std::u16string_view utf16, Text* out) {
+  Text& result = *out;
+  result.clear();
   result.reserve(utf16.size());
   std::string converted;
   std::size_t at = 0;
@@ -369,8 +494,9 @@ Text utf16ToGbk(std::u16string_view utf16) {
     if (end > at) {
       const std::size_t old = result.size();
       result.resize(old + (end - at));
+      char* to = result.data() + old;
       for (std::size_t i = at; i < end; ++i)
-        result[old + (i - at)] = static_cast<char>(utf16[i]);
+        *to++ = static_cast<char>(utf16[i]);
       at = end;
       continue;
     }
@@ -392,7 +518,35 @@ Text utf16ToGbk(std::u16string_view utf16) {
       at = end;
     }
   }
+}
+
+Text utf16ToGbk(std::u16string_view utf16) {
+  Text result;
+  utf16ToGbk(utf16, &result);
   return result;
+}
+
+// The two conversions above take a character the tables know to its unit and
+// the unit back to the pair the tables give for it; ASCII goes both ways
+// unchanged. Whatever else the text holds goes through iconv, which may
+// substitute, so it is not vouched for.
+bool survivesUtf16RoundTrip(TextView text) {
+  const DoubleByteTables& tables = doubleByteTables();
+  const std::size_t size = text.size();
+  std::size_t at = 0;
+  while (true) {
+    at = asciiRunEnd(text, at);
+    if (at == size)
+      return true;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x81 || lead > 0xFE || at + 1 >= size)
+      return false;
+    const auto trail = static_cast<unsigned char>(text[at + 1]);
+    const char16_t unit = tables.unitOfPair[(lead - 0x81) * 256 + trail];
+    if (unit == 0 || tables.pairOfUnit[unit] != (lead << 8 | trail))
+      return false;
+    at += 2;
+  }
 }
 
 std::u16string utf8ToUtf16(std::string_view utf8) {

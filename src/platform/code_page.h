@@ -22,6 +22,19 @@ Text utf8ToGbk(std::string_view utf8);
 std::u16string gbkToUtf16(TextView gbk);
 Text utf16ToGbk(std::u16string_view utf16);
 
+// The same into a buffer the caller keeps (its old content is replaced), so
+// that converting many short texts in a row allocates nothing once the buffer
+// has grown.
+void gbkToUtf16(TextView gbk, std::u16string* out);
+void utf16ToGbk(std::u16string_view utf16, Text* out);
+
+// True when utf16ToGbk(gbkToUtf16(gbk)) gives `gbk` back byte for byte, known
+// without converting: the text holds ASCII and double-byte characters that
+// convert back to their own two bytes only. False when the trip may change
+// it (bytes that start no character of the code page, a lead byte at the end,
+// a character whose Unicode counterpart another pair also has).
+bool survivesUtf16RoundTrip(TextView gbk);
+
 // UTF-8 and UTF-16 between each other (invalid UTF-8 becomes U+FFFD).
 std::u16string utf8ToUtf16(std::string_view utf8);
 std::string utf16ToUtf8(std::u16string_view utf16);

@@ -173,6 +173,95 @@ TEST(CodePage, Utf8IntoAnAsciiCodePageMatchesIconvOverTheWhole) {
   EXPECT_EQ(out, "abc \xD6\xD0");
 }
 
+// Every character of the basic plane, as UTF-8, alone between ASCII bytes and
+// back to back, into each code page that keeps ASCII: what the tables give
+// must be what iconv gives for the whole text.
+TEST(CodePage, Utf8IntoAnAsciiCodePageMatchesIconvForEveryCharacter) {
+  for (const char* target : {"GB18030", "GBK", "CP936"}) {
+    const std::string plain = std::string(target) + "//";
+    std::string probe;
+    if (!convertEncoding("a", "UTF-8", plain.c_str(), "?", &probe))
+      continue;
+    // In blocks of 256 units: iconv takes long over a text with many
+    // characters that it cannot convert.
+    for (unsigned first = 0; first <= 0xFF00; first += 0x100) {
+      if (first >= 0xD800 && first <= 0xDF00)
+        continue;
+      for (const char* separator : {"", "<"}) {
+        std::string text;
+        for (unsigned unit = std::max(first, 0x80u); unit <= first + 0xFF; ++unit) {
+          text += utf16ToUtf8(std::u16string(1, static_cast<char16_t>(unit)));
+          text += separator;
+        }
+        std::string whole;
+        std::string fast;
+        ASSERT_TRUE(convertEncoding(text, "UTF-8", plain.c_str(), "?", &whole));
+        ASSERT_TRUE(convertEncoding(text, "UTF-8", target, "?", &fast));
+        ASSERT_TRUE(fast == whole)
+            << target << ", units from " << first << ", separator \"" << separator << "\"";
+      }
+    }
+  }
+}
+
+// survivesUtf16RoundTrip vouches for a text only when the trip through UTF-16
+// gives it back unchanged, and it does vouch for ordinary text.
+TEST(CodePage, RoundTripCheckVouchesOnlyForTextThatComesBack) {
+  std::mt19937 random(3);
+  const unsigned char kinds[][2] = {{0x00, 0x7F}, {0x80, 0x80}, {0x81, 0xFE},
+                                    {0xA1, 0xA1}, {0xB0, 0xF7}, {0xFF, 0xFF}};
+  int vouched = 0;
+  for (int round = 0; round < 50000; ++round) {
+    Text text;
+    const int length = static_cast<int>(random() % 24);
+    for (int i = 0; i < length; ++i) {
+      const auto& kind = kinds[random() % std::size(kinds)];
+      text.push_back(static_cast<char>(kind[0] + random() % (kind[1] - kind[0] + 1)));
+    }
+    if (survivesUtf16RoundTrip(text)) {
+      ++vouched;
+      ASSERT_EQ(utf16ToGbk(gbkToUtf16(text)), text) << "round " << round;
+    }
+  }
+  EXPECT_GT(vouched, 1000);
+  // Every pair of the code page alone.
+  int pairsVouched = 0;
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    for (int trail = 0x00; trail <= 0xFF; ++trail) {
+      const Text pair{static_cast<char>(lead), static_cast<char>(trail)};
+      if (survivesUtf16RoundTrip(pair)) {
+        ++pairsVouched;
+        ASSERT_EQ(utf16ToGbk(gbkToUtf16(pair)), pair) << lead << " " << trail;
+      }
+    }
+  }
+  EXPECT_GT(pairsVouched, 20000);  // GBK has some 21,900 characters
+  EXPECT_TRUE(survivesUtf16RoundTrip(""));
+  EXPECT_TRUE(survivesUtf16RoundTrip(utf8ToGbk("<td>查询完成！</td>\r\n\t 　abc=\"x\"")));
+  EXPECT_FALSE(survivesUtf16RoundTrip("abc\xB2"));  // a lead byte at the end
+  EXPECT_FALSE(
+      survivesUtf16RoundTrip("a\xFF"
+                             "A"));  // no character of the code page
+  EXPECT_FALSE(
+      survivesUtf16RoundTrip("a\xB2"
+                             " b"));  // a lead byte before a blank
+  EXPECT_EQ(utf16ToGbk(gbkToUtf16("a\xB2"
+                                  " b")),
+            "a? b");
+}
+
+// The conversions into a kept buffer replace its content.
+TEST(CodePage, ConversionsIntoABufferReplaceItsContent) {
+  std::u16string units = u"old content that is long";
+  gbkToUtf16(utf8ToGbk("中a"), &units);
+  EXPECT_EQ(units, u"中a");
+  gbkToUtf16("", &units);
+  EXPECT_TRUE(units.empty());
+  Text text = "old content that is long";
+  utf16ToGbk(u"中a", &text);
+  EXPECT_EQ(text, utf8ToGbk("中a"));
+}
+
 TEST(Dbcs, SearchesNeverStartOnATrailByte) {
   // 0xD5 0x5C is one character whose trail byte is a backslash.
   const Text text =

@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -20,6 +21,28 @@ struct ComRegex::RegexObject {
   pcre2_code* code = nullptr;
   pcre2_match_data* matchData = nullptr;
   std::uint32_t captureCount = 0;
+  // Whether every match is known to begin with one of a set of units, and
+  // if so, mayStartMatch[b]: a GBK text holding the byte b may give one of
+  // them.
+  bool startKnown = false;
+  std::array<bool, 256> mayStartMatch{};
+  // Buffers of replace, kept from one call to the next (a page's cells are
+  // cleaned one after the other by the same objects).
+  std::u16string source;
+  std::u16string with;
+  std::u16string out;
+
+  // False when no match can begin anywhere in `text`: no byte of it can turn
+  // into a unit that a match begins with.
+  bool mayMatch(TextView text) const {
+    if (!startKnown)
+      return true;
+    for (const char c : text) {
+      if (mayStartMatch[static_cast<unsigned char>(c)])
+        return true;
+    }
+    return false;
+  }
 
   RegexObject() = default;
   RegexObject(const RegexObject&) = delete;
@@ -208,6 +231,54 @@ void expandReplacement(std::u16string_view replacement, std::u16string_view subj
   }
 }
 
+// Fills *table with the bytes of a GBK text that may give a UTF-16 unit that
+// a match of `code` begins with, and returns true, from what PCRE2 worked out about the first unit
+// of every match: one fixed unit, or a set of them in a bitmap where bit 255 stands for every unit
+// from 255 up. A byte below 0x80 is taken as the ASCII unit it is when it stands alone (as a trail
+// byte it belongs to a character of 0x80 or above, or, in a broken pair, to itself). A byte of 0x80
+// and above may give any unit from 0x80 up, U+FFFD included. A fixed first letter may also match in
+// its other case, ASCII or not (U+212A for "k", U+017F for "s"), through the case-insensitive flag
+// or an inline (?i). Patterns that may match the empty string, or whose matches PCRE2 cannot tell
+// the beginning of, give false (a match may begin anywhere, even in an empty text).
+bool startBytes(const pcre2_code* code, std::array<bool, 256>* table) {
+  std::array<bool, 256>& may = *table;
+  may.fill(false);
+  std::uint32_t matchEmpty = 1;
+  std::uint32_t firstType = 0;
+  const std::uint8_t* bitmap = nullptr;
+  if (pcre2_pattern_info(code, PCRE2_INFO_MATCHEMPTY, &matchEmpty) != 0 || matchEmpty != 0 ||
+      pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &firstType) != 0 ||
+      pcre2_pattern_info(code, PCRE2_INFO_FIRSTBITMAP, &bitmap) != 0) {
+    return false;
+  }
+  bool high = false;  // some unit from 0x80 up may begin a match
+  if (firstType == 1) {
+    std::uint32_t unit = 0;
+    pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODEUNIT, &unit);
+    if (unit < 0x80) {
+      const char c = static_cast<char>(unit);
+      may[static_cast<unsigned char>(asciiLower(c))] = true;
+      may[static_cast<unsigned char>(asciiUpper(c))] = true;
+      high = asciiLower(c) != asciiUpper(c);
+    } else {
+      high = true;
+    }
+  } else if (bitmap != nullptr) {
+    for (unsigned unit = 0; unit < 256; ++unit) {
+      const bool set = (bitmap[unit / 8] & (1u << (unit % 8))) != 0;
+      if (unit < 0x80)
+        may[unit] = set;
+      else
+        high = high || set;
+    }
+  } else {
+    return false;
+  }
+  for (unsigned byte = 0x80; byte < 256; ++byte)
+    may[byte] = high;
+  return true;
+}
+
 // Walks the escaping scan of the escape helpers: every occurrence of one of
 // `set`'s characters gets a backslash in front, double-byte characters are
 // copied whole. One pass per character of the set, in set order, gives the
@@ -277,6 +348,8 @@ bool ComRegex::create(TextView pattern, std::optional<bool> ignoreCase,
     if (object->matchData == nullptr) {
       pcre2_code_free(object->code);
       object->code = nullptr;
+    } else {
+      object->startKnown = startBytes(object->code, &object->mayStartMatch);
     }
   }
   regexObject = std::move(object);
@@ -307,15 +380,25 @@ Text ComRegex::pattern() const {
 Text ComRegex::replace(TextView text, TextView replacement) const {
   if (regexObject == nullptr || regexObject->code == nullptr)
     return Text();
-  const std::u16string source = gbkToUtf16(text);
-  const std::u16string with = gbkToUtf16(replacement);
-  std::u16string out;
+  RegexObject& regex = *regexObject;
+  // Without a match the text comes back byte for byte, even where it is not
+  // valid GBK; where no match can even begin, that is known without looking
+  // further.
+  if (!regex.mayMatch(text))
+    return Text(text);
+  std::u16string& source = regex.source;
+  std::u16string& with = regex.with;
+  std::u16string& out = regex.out;
+  gbkToUtf16(text, &source);
+  out.clear();
   PCRE2_SIZE copied = 0;
   bool any = false;
-  const std::uint32_t captureCount = regexObject->captureCount;
-  const bool ok = forEachMatch(*regexObject, source, [&](const PCRE2_SIZE* ov) {
-    if (!any)
+  const std::uint32_t captureCount = regex.captureCount;
+  const bool ok = forEachMatch(regex, source, [&](const PCRE2_SIZE* ov) {
+    if (!any) {
+      gbkToUtf16(replacement, &with);
       out.reserve(source.size());
+    }
     any = true;
     out.append(source, copied, ov[0] - copied);
     expandReplacement(with, source, ov, captureCount, &out);
@@ -323,8 +406,6 @@ Text ComRegex::replace(TextView text, TextView replacement) const {
   });
   if (!ok)
     return Text();
-  // Without a match the text comes back byte for byte, even where it is not
-  // valid GBK.
   if (!any)
     return Text(text);
   out.append(source, copied, Text::npos);

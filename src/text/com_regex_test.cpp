@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+
 #include "platform/code_page.h"
 
 namespace qarvo {
@@ -163,7 +166,9 @@ TEST(ComRegexReplace, EmptyMatchesAdvance) {
   EXPECT_EQ(regex.replace("axb", "-"), "-a--b-");
   EXPECT_EQ(regex.execute("axb"), 4);
   ASSERT_TRUE(regex.create(""));
-  EXPECT_EQ(regex.replace(gbk("甲乙"), "|"), "|" + gbk("甲") + "|" + gbk("乙") + "|");
+  Text expected = "|";
+  expected.append(gbk("甲")).append("|").append(gbk("乙")).append("|");
+  EXPECT_EQ(regex.replace(gbk("甲乙"), "|"), expected);
 }
 
 TEST(ComRegexReplace, GbkTextRoundTrips) {
@@ -176,6 +181,106 @@ TEST(ComRegexReplace, GbkTextRoundTrips) {
   // Text without a match comes back byte for byte, invalid GBK included.
   const Text odd("a\xFF\x00\x81", 4);
   EXPECT_EQ(regex.replace(odd, "-"), odd);
+}
+
+// What replace must give, worked out from the match collection of execute:
+// the UTF-16 form of the text with every match put in place by `with`.
+Text replacedByCollection(ComRegex& regex, const Text& text, const std::u16string& with) {
+  const int count = regex.execute(text);
+  if (count == 0)
+    return text;  // byte for byte, even where it is not valid GBK
+  const std::u16string units = gbkToUtf16(text);
+  std::u16string out;
+  std::size_t copied = 0;
+  for (int n = 1; n <= count; ++n) {
+    int first = -1;
+    const std::size_t length = gbkToUtf16(regex.matchValueWithIndex(n, &first)).size();
+    out.append(units, copied, static_cast<std::size_t>(first) - copied);
+    out.append(with);
+    copied = static_cast<std::size_t>(first) + length;
+  }
+  out.append(units, copied);
+  return utf16ToGbk(out);
+}
+
+// replace hands a text back at once when no character of it can begin a
+// match; whatever the pattern and the text, the result is the one the match
+// collection gives.
+TEST(ComRegexReplace, ShortWayAgreesWithTheMatches) {
+  const char* patterns[] = {"<[\\s\\S]+?>",
+                            "^[ \xA1\xA1\\t\\r\\n]+|[ \xA1\xA1\\t\\r\\n]+$",
+                            "[\\s\xA1\xA1]{0,10}=[\\s\xA1\xA1]{0,10}",
+                            "k",
+                            "(?-i)K",
+                            "(?-i:q)|(?i:z)",
+                            "[b-d]+",
+                            "\xD6\xD0",  // 中
+                            "\xA1\xA1+",
+                            "\\\\",
+                            "\\d\\d",
+                            "a$",
+                            "^a",
+                            "x*",
+                            "[^a<]",
+                            "\\s",
+                            ".",
+                            "(?=b)\\w",
+                            "(?<=a)b",
+                            "\\uFFFD",
+                            "\\?",
+                            "\\bc",
+                            "\\u00C0",   // matches à without regard to case
+                            "\\u0100"};  // matches ā likewise
+  const char* pieces[] = {"a",        "b",        "k",  "K",        "q",       "Q",    "z",
+                          "Z",        "<",        ">",  "=",        " ",       "\t",   "\r\n",
+                          "\xA1\xA1", "\xD6\xD0", "\\", "7",        "\x80",    "\xFF", "\x81",
+                          "?",        "\xD5\x5C", "c",  "\xA8\xA4", "\xA8\xA1"};  // à, ā
+  std::mt19937 random(17);
+  for (const char* pattern : patterns) {
+    ComRegex regex;
+    ASSERT_TRUE(regex.create(pattern));
+    ComRegex caseSensitive;
+    ASSERT_TRUE(caseSensitive.create(pattern, false));
+    for (int round = 0; round < 3000; ++round) {
+      Text text;
+      const int count = static_cast<int>(random() % 8);
+      for (int i = 0; i < count; ++i)
+        text += pieces[random() % std::size(pieces)];
+      ASSERT_EQ(regex.replace(text, "#"), replacedByCollection(regex, text, u"#"))
+          << pattern << " over " << text;
+      ASSERT_EQ(caseSensitive.replace(text, "#"), replacedByCollection(caseSensitive, text, u"#"))
+          << pattern << " (case-sensitive) over " << text;
+    }
+  }
+}
+
+// The cleaners of a result page over real cells, some with markup and blanks
+// and some without.
+TEST(ComRegexReplace, CleanersOverPageCells) {
+  ComRegex tagStripper;
+  ASSERT_TRUE(tagStripper.create("<[\\s\\S]+?>"));
+  ComRegex blankTrimmer;
+  ASSERT_TRUE(blankTrimmer.create(gbk("^[ 　\\t\\r\\n]+|[ 　\\t\\r\\n]+$")));
+  const Text cells[] = {"site1.com",
+                        Text(" \r\n").append(gbk("　")).append(
+                            "<a href=\"http://www.site1.com/\">site1.com</a>\r\n  "),
+                        gbk("域名"),
+                        gbk("中文域名.cn"),
+                        "a\r\n b",
+                        "",
+                        "<b>x</b>",
+                        " ",
+                        "a\xFF"};
+  for (const Text& cell : cells) {
+    const Text stripped = tagStripper.replace(cell);
+    EXPECT_EQ(stripped, replacedByCollection(tagStripper, cell, u"")) << cell;
+    EXPECT_EQ(blankTrimmer.replace(stripped), replacedByCollection(blankTrimmer, stripped, u""))
+        << stripped;
+  }
+  EXPECT_EQ(blankTrimmer.replace(tagStripper.replace(cells[1])), "site1.com");
+  EXPECT_EQ(blankTrimmer.replace("a\r\n b"), "ab");
+  EXPECT_EQ(tagStripper.replace("a\xFF"), "a\xFF");
+  EXPECT_EQ(blankTrimmer.replace(" a\xFF"), "a?");
 }
 
 TEST(ComRegexMatches, CollectionReads) {

@@ -1,10 +1,9 @@
 #include "text/markup_extractor.h"
 
-#include <initializer_list>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -44,16 +43,34 @@ int clampToInt(std::int64_t value) {
 }
 
 // 1-based position of `what` in the first `limit` bytes of `buffer`, at or
-// after the 1-based position `from`; a plain byte search.
+// after the 1-based position `from`; a plain byte search. Markup has a "<"
+// every few bytes, so each candidate is checked in place rather than by a
+// library call.
 int findBytes(TextView buffer, TextView what, std::int64_t from, std::size_t limit) {
   if (what.empty())
     return kNotFound;
-  const TextView area = buffer.substr(0, std::min(limit, buffer.size()));
+  const std::size_t size = std::min(limit, buffer.size());
   const std::size_t start = from > 1 ? static_cast<std::size_t>(from - 1) : 0;
-  if (start >= area.size())
+  if (start >= size || size - start < what.size())
     return kNotFound;
-  const std::size_t hit = area.find(what, start);
-  return hit == TextView::npos ? kNotFound : static_cast<int>(hit + 1);
+  const char* const base = buffer.data();
+  const char* at = base + start;
+  const char* const last = base + (size - what.size());  // last place a hit can start
+  const char first = what[0];
+  const char* const rest = what.data() + 1;
+  const std::size_t restSize = what.size() - 1;
+  while (at <= last) {
+    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(last - at) + 1));
+    if (at == nullptr)
+      return kNotFound;
+    std::size_t i = 0;
+    while (i < restSize && at[1 + i] == rest[i])
+      ++i;
+    if (i == restSize)
+      return static_cast<int>(at - base) + 1;
+    ++at;
+  }
+  return kNotFound;
 }
 
 // The search of findTagStart, optionally only for hits that start before the
@@ -353,12 +370,13 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
     starts.clear();
     ends.clear();
   }
-  // A single search works on its own document and puts the listed one back.
-  Text savedDocument;
-  if (!listMode)
-    savedDocument.swap(document);
-  document.assign(doc.data(), doc.size());
-  searchBuffer.assign(doc.data(), doc.size());
+  // A list search keeps its document for item(); a single search reads the
+  // caller's text in place, which leaves the listed document as it was.
+  if (listMode)
+    document.assign(doc.data(), doc.size());
+  const TextView source = listMode ? TextView(document) : doc;
+  // The buffer keeps its room from one search to the next.
+  searchBuffer.assign(source.data(), source.size());
   if (caseInsensitive)
     asciiToLowerInPlace(&searchBuffer);
 
@@ -386,8 +404,8 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
     const int gt = findBytes(searchBuffer, ">", h + 1, searchBuffer.size());
     if (gt == kNotFound)
       break;  // no later start tag can close either
-    const TextView m = TextView(document).substr(static_cast<std::size_t>(h - 1),
-                                                 static_cast<std::size_t>(gt - h + 1));
+    const TextView m =
+        source.substr(static_cast<std::size_t>(h - 1), static_cast<std::size_t>(gt - h + 1));
     const std::int64_t o = static_cast<std::int64_t>(m.size());
     if (m.starts_with("</"))
       continue;
@@ -467,16 +485,16 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
       Text result;
       const std::int64_t length = end - h;
       if (!options.innerOnly) {
-        result.assign(document, static_cast<std::size_t>(h - 1), static_cast<std::size_t>(length));
+        result.assign(
+            source.substr(static_cast<std::size_t>(h - 1), static_cast<std::size_t>(length)));
       } else if (!selfClosing && length - o - closeLength > 0) {
-        result.assign(document, static_cast<std::size_t>(h - 1 + o),
-                      static_cast<std::size_t>(length - o - closeLength));
+        result.assign(source.substr(static_cast<std::size_t>(h - 1 + o),
+                                    static_cast<std::size_t>(length - o - closeLength)));
       }
       if (!options.raw)
-        result = tightenEquals(result);
+        tightenInPlace(&result);
       lastResult = result;
       searchBuffer.clear();
-      document.swap(savedDocument);
       return result;
     }
 
@@ -493,10 +511,8 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   }
 
   searchBuffer.clear();
-  if (!listMode) {
-    document.swap(savedDocument);
+  if (!listMode)
     return Text();
-  }
   return std::to_string(starts.size());
 }
 
@@ -550,33 +566,59 @@ Text MarkupExtractor::item(int n, bool raw) const {
   const std::int64_t length = std::min(end - start, size - start + 1);
   Text text =
       document.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
-  return raw ? text : tightenEquals(text);
+  if (!raw)
+    tightenInPlace(&text);
+  return text;
 }
 
 int MarkupExtractor::itemCount() const {
   return static_cast<int>(starts.size());
 }
 
-Text MarkupExtractor::tightenEquals(TextView text) const {
-  // Nothing to tighten without "="; this also hands such text back untouched.
-  if (text.find('=') == TextView::npos)
-    return Text(text);
-  // Most "=" in markup stand between a name and a quote. When no "=" has a
-  // byte beside it that could belong to a blank (ASCII white space, or any
-  // byte of 0x80 and above, for U+3000), every match is a bare "=" put back as
-  // it was, and the replacement comes down to the trip through UTF-16 and back
-  // (a byte below 0x80 beside "=" is that character itself or the trail byte
-  // of a double-byte character, and neither is a blank). That trip is cheap;
-  // running the pattern over every row of a page is not.
+namespace {
+
+// Whether the pattern of tightenEquals can do more to `text` than send it
+// through UTF-16 and back. Most "=" in markup stand between a name and a
+// quote. When no "=" has a byte beside it that could belong to a blank (ASCII
+// white space, or any byte of 0x80 and above, for U+3000), every match is a
+// bare "=" put back as it was (a byte below 0x80 beside "=" is that character
+// itself or the trail byte of a double-byte character, and neither is a
+// blank).
+bool equalsMayTouchBlank(TextView text) {
   auto mayBeBlank = [](char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 0x80 || byte == ' ' || (byte >= '\t' && byte <= '\r');
   };
   for (std::size_t at = text.find('='); at != TextView::npos; at = text.find('=', at + 1)) {
     if ((at > 0 && mayBeBlank(text[at - 1])) || (at + 1 < text.size() && mayBeBlank(text[at + 1])))
-      return equalsSpacing.replace(text, "=");
+      return true;
   }
+  return false;
+}
+
+}  // namespace
+
+Text MarkupExtractor::tightenEquals(TextView text) const {
+  // Nothing to tighten without "="; this also hands such text back untouched.
+  if (text.find('=') == TextView::npos)
+    return Text(text);
+  // Running the pattern over every row of a page is costly; when it can only
+  // put every "=" back, the replacement comes down to the trip through UTF-16
+  // and back, and for text of well-formed characters that trip is known to
+  // change nothing.
+  if (equalsMayTouchBlank(text))
+    return equalsSpacing.replace(text, "=");
+  if (survivesUtf16RoundTrip(text))
+    return Text(text);
   return utf16ToGbk(gbkToUtf16(text));
+}
+
+void MarkupExtractor::tightenInPlace(Text* text) const {
+  if (text->find('=') == Text::npos)
+    return;
+  if (!equalsMayTouchBlank(*text) && survivesUtf16RoundTrip(*text))
+    return;
+  *text = tightenEquals(*text);
 }
 
 void MarkupExtractor::placeholder(int /*unused*/) const {}

@@ -135,9 +135,13 @@ class MarkupExtractor {
   void placeholder(int unused) const;
 
  private:
+  // *text = tightenEquals(*text), without a copy when nothing changes.
+  void tightenInPlace(Text* text) const;
+
   std::vector<int> starts;  // entry start positions in document
   std::vector<int> ends;    // entry end positions (exclusive)
-  Text searchBuffer;        // document being searched, lower-cased when ignoring case
+  Text searchBuffer;        // document being searched, lower-cased when ignoring case;
+                            // emptied after each search, its room kept for the next
   Text document;            // document of the last all-elements search
   ComRegex equalsSpacing;   // "[\s　]{0,10}=[\s　]{0,10}"
   Text lastResult;          // text of the last successful single search
