@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -439,6 +440,18 @@ std::string encodeAs(std::string_view utf8, const char* encoding) {
   std::string out;
   convertEncoding(utf8, "UTF-8", encoding, "?", &out);
   return out;
+}
+
+bool clearProxyEnvironment() {
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                           "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    unsetenv(name);
+  }
+  return true;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace qarvo::testing

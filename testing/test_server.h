@@ -26,6 +26,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -170,6 +171,13 @@ class TestServer {
 
 // A port on 127.0.0.1 that nothing listens on (a connection is refused).
 int unusedPort();
+
+// Unsets the proxy variables of the environment, so that requests to loopback
+// servers go straight there. Returns true (for use in a static initializer).
+bool clearProxyEnvironment();
+
+// Seconds since `start`, for tests that check a time budget.
+double secondsSince(std::chrono::steady_clock::time_point start);
 
 // `data` compressed in the gzip format.
 std::string gzipCompress(std::string_view data);

@@ -18,13 +18,8 @@ using qarvo::testing::RecordedRequest;
 using qarvo::testing::Reply;
 using qarvo::testing::TestServer;
 
-const bool proxyEnvironmentCleared = [] {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                           "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-    unsetenv(name);
-  }
-  return true;
-}();
+// The web tests talk to loopback servers only: no proxy from the environment.
+const bool proxyEnvironmentCleared = qarvo::testing::clearProxyEnvironment();
 
 std::string asString(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());

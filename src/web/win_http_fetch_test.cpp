@@ -20,18 +20,10 @@ using qarvo::testing::RecordedRequest;
 using qarvo::testing::Reply;
 using qarvo::testing::TestServer;
 using Clock = std::chrono::steady_clock;
+using qarvo::testing::secondsSince;
 
-const bool proxyEnvironmentCleared = [] {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                           "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-    unsetenv(name);
-  }
-  return true;
-}();
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+// The web tests talk to loopback servers only: no proxy from the environment.
+const bool proxyEnvironmentCleared = qarvo::testing::clearProxyEnvironment();
 
 std::string asString(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
