@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qarvo {
 namespace {
 
@@ -87,10 +91,19 @@ iconv_t converter(const char* from, const char* to) {
 }
 
 // Index of the first byte at or after `at` that is not ASCII (text.size()
-// when there is none), eight bytes at a time.
+// when there is none), many bytes at a time.
 std::size_t asciiRunEnd(TextView text, std::size_t at) {
   constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
   const std::size_t size = text.size();
+#if defined(__SSE2__)
+  while (at + 16 <= size) {
+    const int high =
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at)));
+    if (high != 0)
+      return at + static_cast<std::size_t>(__builtin_ctz(high));
+    at += 16;
+  }
+#endif
   while (at + 8 <= size) {
     std::uint64_t word;
     std::memcpy(&word, text.data() + at, 8);
@@ -111,8 +124,9 @@ bool convertWhole(std::string_view input, const char* from, const char* to,
                   std::string_view substitute, std::string* output);
 
 // UTF-8 into a code page that keeps ASCII as it is: decoded pages are mostly
-// ASCII markup, which is copied here; iconv sees only the stretches with other
-// characters. A stretch ends right after an ASCII byte (never part of a UTF-8
+// ASCII markup, which is copied here, and the common characters come from
+// tables; iconv sees only the stretches from a character that the tables do
+// not know. A stretch ends right after an ASCII byte (never part of a UTF-8
 // sequence, so iconv is at a character boundary there in the whole text too,
 // and no stretch ends inside a sequence unless the whole input does) that
 // starts at least 16 ASCII bytes in a row, so text that mixes short ASCII
@@ -167,9 +181,23 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
   while (at < size) {
     std::size_t end = asciiRunEnd(input, at);
     output->append(input.substr(at, end - at));
-    if (end == size)
-      break;
     at = end;
+    // The characters that the table knows go straight in. iconv takes over
+    // from the first one it does not know, at a character boundary, as it
+    // would be over the whole text (these code pages keep no shift state).
+    while (codes != nullptr && at < size && static_cast<unsigned char>(input[at]) >= 0x80) {
+      char16_t unit = 0;
+      const std::size_t length = bmpSequence(input, at, &unit);
+      const std::uint16_t code = length != 0 ? codes[unit] : 0;
+      if (code == 0)
+        break;
+      const char pair[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+      output->append(pair, 2);
+      at += length;
+    }
+    if (at == size || static_cast<unsigned char>(input[at]) < 0x80)
+      continue;
+    end = at;
     std::size_t ascii = 0;  // ASCII bytes in a row just before `end`
     while (end < size && ascii < kAsciiStretch) {
       ascii = static_cast<unsigned char>(input[end]) < 0x80 ? ascii + 1 : 0;
@@ -177,31 +205,9 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
     }
     if (ascii > 0)
       end -= ascii - 1;  // up to and including the first ASCII byte of the stretch
-    // The characters of the stretch that the table knows go straight in; iconv
-    // takes over from the first one it does not know. Up to there the stretch
-    // holds whole characters only, so iconv starts at a character boundary,
-    // as it would over the whole text (these code pages keep no shift state).
-    while (codes != nullptr && at < end) {
-      const auto byte = static_cast<unsigned char>(input[at]);
-      if (byte < 0x80) {
-        output->push_back(static_cast<char>(byte));
-        ++at;
-        continue;
-      }
-      char16_t unit = 0;
-      const std::size_t length = bmpSequence(input.substr(0, end), at, &unit);
-      const std::uint16_t code = length != 0 ? codes[unit] : 0;
-      if (code == 0)
-        break;
-      output->push_back(static_cast<char>(code >> 8));
-      output->push_back(static_cast<char>(code & 0xFF));
-      at += length;
-    }
-    if (at < end) {
-      if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
-        return false;
-      output->append(piece);
-    }
+    if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
+      return false;
+    output->append(piece);
     at = end;
   }
   return true;

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qarvo {
 
 namespace {
@@ -42,29 +46,114 @@ Text asciiToLower(TextView text) {
 
 void asciiToLowerInPlace(Text* text) {
   Text& out = *text;
+  char* const data = out.data();
   const std::size_t size = out.size();
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
   for (std::size_t i = 0; i < size;) {
-    // Markup is mostly ASCII: eight ASCII bytes at a time, each byte from 'A'
-    // to 'Z' getting the 0x20 bit.
+    // Markup is mostly ASCII: many bytes at a time, each byte from 'A' to 'Z'
+    // getting the 0x20 bit. `i` is always at the start of a character.
+#if defined(__SSE2__)
+    if (i + 16 <= size) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('A' - 1)),
+                                    _mm_cmplt_epi8(block, _mm_set1_epi8('Z' + 1)));
+      // Bytes of 0x80 and above start double-byte characters, whose trail
+      // bytes must stay as they are: mark them, walking the lead bytes.
+      unsigned leads = static_cast<unsigned>(_mm_movemask_epi8(block));
+      unsigned trails = 0;
+      std::size_t step = 16;
+      while (leads != 0) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(leads));
+        if (at == 15) {
+          step = 17;  // the trail byte begins the next block
+          break;
+        }
+        trails |= 2u << at;
+        leads &= ~(3u << at);
+      }
+      if (trails != 0) {
+        const __m128i bits = _mm_unpacklo_epi64(_mm_set1_epi8(static_cast<char>(trails & 0xFF)),
+                                                _mm_set1_epi8(static_cast<char>(trails >> 8)));
+        const __m128i select =
+            _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+        const __m128i isTrail = _mm_cmpeq_epi8(_mm_and_si128(bits, select), select);
+        upper = _mm_andnot_si128(isTrail, upper);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(data + i),
+                       _mm_or_si128(block, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+      i += step;
+      continue;
+    }
+#endif
     if (i + 8 <= size) {
       std::uint64_t word;
-      std::memcpy(&word, out.data() + i, 8);
+      std::memcpy(&word, data + i, 8);
       if ((word & kHighBits) == 0) {
         const std::uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
         const std::uint64_t aboveZ = word + (0x80 - 'Z' - 1) * kOnes;
         word |= ((atLeastA & ~aboveZ) & kHighBits) >> 2;
-        std::memcpy(out.data() + i, &word, 8);
+        std::memcpy(data + i, &word, 8);
         i += 8;
         continue;
       }
     }
     std::size_t n = charLength(out, i);
     if (n == 1)
-      out[i] = asciiLower(out[i]);
+      data[i] = asciiLower(data[i]);
     i += n;
   }
+}
+
+std::size_t searchBytes(TextView text, TextView what, std::size_t from) {
+  const std::size_t size = text.size();
+  const std::size_t n = what.size();
+  if (n == 0)
+    return from <= size ? from : TextView::npos;
+  if (from >= size || size - from < n)
+    return TextView::npos;
+  const char* const base = text.data();
+  if (n == 1) {
+    const void* hit = std::memchr(base + from, what[0], size - from);
+    return hit == nullptr ? TextView::npos
+                          : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+  }
+  // Candidates are places where the first byte and one more byte of `what`
+  // agree. That other byte is the last one, except where `what` ends in ">"
+  // like every tag: then the one before it, which tells "</tr>" from "</td>".
+  std::size_t other = n - 1;
+  if (what[other] == '>' && other > 1)
+    --other;
+  const std::size_t lastStart = size - n;  // the last place a hit can begin
+  auto matchesAt = [&](std::size_t at) {
+    return std::memcmp(base + at + 1, what.data() + 1, n - 1) == 0;
+  };
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i firstByte = _mm_set1_epi8(what[0]);
+  const __m128i otherByte = _mm_set1_epi8(what[other]);
+  // Sixteen candidates at a time, while their other bytes lie in the text.
+  while (i + 16 + other <= size) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + other));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, otherByte))));
+    while (mask != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (at > lastStart)
+        return TextView::npos;
+      if (matchesAt(at))
+        return at;
+      mask &= mask - 1;
+    }
+    i += 16;
+  }
+#endif
+  for (; i <= lastStart; ++i) {
+    if (base[i] == what[0] && base[i + other] == what[other] && matchesAt(i))
+      return i;
+  }
+  return TextView::npos;
 }
 
 int findText(TextView text, TextView what, int start, bool ignoreCase) {

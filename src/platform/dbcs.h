@@ -38,6 +38,12 @@ Text asciiToLower(TextView text);
 // Folds ASCII letters in place (trail bytes untouched), no allocation.
 void asciiToLowerInPlace(Text* text);
 
+// 0-based index of the first occurrence of `what` in `text` at or after the
+// 0-based index `from`, or TextView::npos: a plain byte search with the result
+// of TextView::find (a hit may begin on a trail byte), quick over markup,
+// where the "<" that every tag pattern begins with comes every few bytes.
+std::size_t searchBytes(TextView text, TextView what, std::size_t from = 0);
+
 // 1-based position of the first occurrence of `what` in `text` at or after the
 // 1-based position `start` (a start at or below 1 searches from the
 // beginning), stepping over double-byte characters so that a match never

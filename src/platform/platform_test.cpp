@@ -285,9 +285,9 @@ TEST(Dbcs, SearchPositionsAndCaseFolding) {
   EXPECT_EQ(findLastText("abcabc", "abc", 5), 1);
   EXPECT_EQ(asciiToUpper("ab\xC4\x61z"), "AB\xC4\x61Z");
   EXPECT_EQ(asciiToLower("AB\xC4\x41Z"), "ab\xC4\x41z");
-  // Long texts go eight ASCII bytes at a time: every byte value, at every
+  // Long texts go many ASCII bytes at a time: every byte value, at every
   // offset, folds as it does alone.
-  for (int shift = 0; shift < 9; ++shift) {
+  for (int shift = 0; shift < 33; ++shift) {
     Text all(static_cast<std::size_t>(shift), 'Q');
     for (int c = 0; c < 0x80; ++c)
       all.push_back(static_cast<char>(c));
@@ -300,6 +300,57 @@ TEST(Dbcs, SearchPositionsAndCaseFolding) {
     }
     EXPECT_EQ(asciiToLower(all), expected) << "shift " << shift;
   }
+}
+
+// Random GBK-like text: a character folds as it does alone, wherever the
+// double-byte characters fall among the blocks the folding works in.
+TEST(Dbcs, LowerCasingMatchesCharacterByCharacter) {
+  std::mt19937 random(23);
+  const char* pieces[] = {"A",        "z",    "Q",    "<TD>", "\xC4\x41",
+                          "\xB0\x5A", "@[`{", "\x80", "\xFF", " "};
+  for (int round = 0; round < 20000; ++round) {
+    Text text;
+    const int count = static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i)
+      text += pieces[random() % std::size(pieces)];
+    if (random() % 4 == 0)
+      text.push_back('\xC4');  // a lead byte at the very end
+    Text expected = text;
+    for (std::size_t i = 0; i < expected.size();) {
+      const std::size_t n = charLength(expected, i);
+      if (n == 1)
+        expected[i] = asciiLower(expected[i]);
+      i += n;
+    }
+    ASSERT_EQ(asciiToLower(text), expected) << "round " << round;
+  }
+}
+
+// searchBytes gives what TextView::find gives, for needles of every length
+// from every start, hits near the end of the text included.
+TEST(Dbcs, ByteSearchMatchesFind) {
+  std::mt19937 random(29);
+  const char alphabet[] = "<</>trd\xD5\x5C";
+  const std::size_t letters = sizeof(alphabet) - 1;
+  for (int round = 0; round < 30000; ++round) {
+    Text text;
+    const int length = static_cast<int>(random() % 70);
+    for (int i = 0; i < length; ++i)
+      text.push_back(alphabet[random() % letters]);
+    Text what;
+    const int needle = static_cast<int>(random() % 6);
+    for (int i = 0; i < needle; ++i)
+      what.push_back(alphabet[random() % letters]);
+    if (random() % 3 == 0)
+      what = (random() % 2 == 0) ? "</tr>" : "<tr";
+    const std::size_t from = random() % (static_cast<std::size_t>(length) + 3);
+    ASSERT_EQ(searchBytes(text, what, from), TextView(text).find(what, from))
+        << "\"" << what << "\" in \"" << text << "\" from " << from;
+  }
+  EXPECT_EQ(searchBytes("<td></td></tr>", "</tr>"), 9u);
+  EXPECT_EQ(searchBytes("<td></td></tr", "</tr>"), TextView::npos);
+  EXPECT_EQ(searchBytes("abc", "", 3), 3u);
+  EXPECT_EQ(searchBytes("abc", "", 4), TextView::npos);
 }
 
 int pumpCalls = 0;

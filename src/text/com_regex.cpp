@@ -7,6 +7,10 @@
 #include <array>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 
@@ -21,6 +25,7 @@ struct ComRegex::RegexObject {
   pcre2_code* code = nullptr;
   pcre2_match_data* matchData = nullptr;
   std::uint32_t captureCount = 0;
+  bool jit = false;  // the JIT compiled the pattern
   // Whether every match is known to begin with one of a set of units, and
   // if so, mayStartMatch[b]: a GBK text holding the byte b may give one of
   // them.
@@ -133,6 +138,24 @@ std::u16string translatePattern(std::u16string_view pattern, bool multiline) {
   return out;
 }
 
+bool hasSurrogates(std::u16string_view text) {
+  std::size_t at = 0;
+#if defined(__SSE2__)
+  const __m128i range = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+  for (; at + 8 <= text.size(); at += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, range), surrogate)) != 0)
+      return true;
+  }
+#endif
+  for (; at < text.size(); ++at) {
+    if ((text[at] & 0xF800) == 0xD800)
+      return true;
+  }
+  return false;
+}
+
 PCRE2_SPTR16 unitsOf(std::u16string_view text) {
   return reinterpret_cast<PCRE2_SPTR16>(text.data());
 }
@@ -148,11 +171,20 @@ bool forEachMatch(const ComRegex::RegexObject& regex, std::u16string_view subjec
     return false;
   const PCRE2_SIZE length = subject.size();
   PCRE2_SIZE start = 0;
-  std::uint32_t options = 0;  // the UTF check runs on the first search only
+  // A subject without surrogates is valid UTF-16 as it stands, so PCRE2 need
+  // not check it, and a pattern the JIT compiled can go through the JIT's own
+  // entry, which leaves out the checks pcre2_match makes at every call (they
+  // cost more than matching a short cell). Otherwise the UTF check runs on the
+  // first search only.
+  const bool plain = !hasSurrogates(subject);
+  const bool direct = plain && regex.jit;
+  std::uint32_t options = plain ? PCRE2_NO_UTF_CHECK : 0;
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(regex.matchData);
   while (start <= length) {
-    int rc =
-        pcre2_match(regex.code, unitsOf(subject), length, start, options, regex.matchData, nullptr);
+    int rc = direct ? pcre2_jit_match(regex.code, unitsOf(subject), length, start, 0,
+                                      regex.matchData, nullptr)
+                    : pcre2_match(regex.code, unitsOf(subject), length, start, options,
+                                  regex.matchData, nullptr);
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
       rc = pcre2_match(regex.code, unitsOf(subject), length, start, options | PCRE2_NO_JIT,
                        regex.matchData, nullptr);
@@ -342,7 +374,8 @@ bool ComRegex::create(TextView pattern, std::optional<bool> ignoreCase,
                                &errorOffset, context);
   pcre2_compile_context_free(context);
   if (object->code != nullptr) {
-    pcre2_jit_compile(object->code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter
+    // Without the JIT, matching falls back to the interpreter.
+    object->jit = pcre2_jit_compile(object->code, PCRE2_JIT_COMPLETE) == 0;
     pcre2_pattern_info(object->code, PCRE2_INFO_CAPTURECOUNT, &object->captureCount);
     object->matchData = pcre2_match_data_create_from_pattern(object->code, nullptr);
     if (object->matchData == nullptr) {

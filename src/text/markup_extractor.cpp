@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "platform/code_page.h"
@@ -43,34 +43,16 @@ int clampToInt(std::int64_t value) {
 }
 
 // 1-based position of `what` in the first `limit` bytes of `buffer`, at or
-// after the 1-based position `from`; a plain byte search. Markup has a "<"
-// every few bytes, so each candidate is checked in place rather than by a
-// library call.
+// after the 1-based position `from`; a plain byte search.
 int findBytes(TextView buffer, TextView what, std::int64_t from, std::size_t limit) {
   if (what.empty())
     return kNotFound;
-  const std::size_t size = std::min(limit, buffer.size());
+  const TextView area = buffer.substr(0, std::min(limit, buffer.size()));
   const std::size_t start = from > 1 ? static_cast<std::size_t>(from - 1) : 0;
-  if (start >= size || size - start < what.size())
+  if (start >= area.size())
     return kNotFound;
-  const char* const base = buffer.data();
-  const char* at = base + start;
-  const char* const last = base + (size - what.size());  // last place a hit can start
-  const char first = what[0];
-  const char* const rest = what.data() + 1;
-  const std::size_t restSize = what.size() - 1;
-  while (at <= last) {
-    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(last - at) + 1));
-    if (at == nullptr)
-      return kNotFound;
-    std::size_t i = 0;
-    while (i < restSize && at[1 + i] == rest[i])
-      ++i;
-    if (i == restSize)
-      return static_cast<int>(at - base) + 1;
-    ++at;
-  }
-  return kNotFound;
+  const std::size_t hit = searchBytes(area, what, start);
+  return hit == TextView::npos ? kNotFound : static_cast<int>(hit + 1);
 }
 
 // The search of findTagStart, optionally only for hits that start before the
@@ -395,9 +377,11 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   Text elementClosing;
   int passing = 0;
   std::int64_t h = 0;
+  std::optional<int> knownNext;  // what the search below would give, when known
   while (true) {
     pumpEvents();
-    const int found = tagStartIn(searchBuffer, opening, h);
+    const int found = knownNext ? *knownNext : tagStartIn(searchBuffer, opening, h);
+    knownNext.reset();
     if (found == kNotFound)
       break;
     h = found;
@@ -440,6 +424,7 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
 
     const Text* elementOpen = &opening;
     const Text* elementClose = &closing;
+    std::optional<int> firstOpening;  // the first opening after h, once searched
     if (tagName.empty()) {
       if (options.lettersOnly) {
         const char second = m.size() > 1 ? asciiLower(m[1]) : '\0';
@@ -461,23 +446,42 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
     const std::int64_t closeLength = static_cast<std::int64_t>(elementClose->size());
 
     // End of the element: the first closing tag with as many closings before
-    // it as there are nested openings.
+    // it as there are nested openings. Asked closing tag by closing tag,
+    // closingTagBalanced counts, over its calls for one element, every opening
+    // and every closing that begins after the element's start and before the
+    // closing tag in question: that is all closing tags found so far, and the
+    // openings up to there. The same count is kept here in one forward scan
+    // per pattern, where the calls would read the element four times over.
     const bool selfClosing = m.ends_with("/>");
     std::int64_t end = h + o;
     if (!selfClosing) {
-      int rangeStart = static_cast<int>(h);
-      closingTagBalanced(*elementOpen, *elementClose, &rangeStart, 0, true);
+      nestingCounters = NestingCounters();
       std::int64_t closeAt = h;
+      std::int64_t lastOpening = h;    // the last opening counted, or the start
+      std::optional<int> nextOpening;  // the next one, when already found
       while (true) {
         pumpEvents();
         const int next = findBytes(searchBuffer, *elementClose, closeAt + 1, searchBuffer.size());
         if (next == kNotFound)
           break;
         closeAt = next;
-        if (closingTagBalanced(*elementOpen, *elementClose, &rangeStart, next)) {
+        while (true) {
+          if (!nextOpening) {
+            nextOpening = tagStartIn(searchBuffer, *elementOpen, lastOpening);
+            if (!firstOpening)
+              firstOpening = *nextOpening;
+          }
+          if (*nextOpening == kNotFound || *nextOpening >= next)
+            break;
+          ++nestingCounters.openingsSeen;
+          lastOpening = *nextOpening;
+          nextOpening.reset();
+        }
+        if (nestingCounters.openingsSeen == nestingCounters.closingsSeen) {
           end = next + closeLength;
           break;
         }
+        ++nestingCounters.closingsSeen;
       }
     }
 
@@ -507,6 +511,10 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
     } else {
       starts.push_back(clampToInt(h));
       ends.push_back(clampToInt(end));
+      // The next start tag is the first opening after this one's start, which
+      // the search for its end may have met already.
+      if (elementOpen == &opening)
+        knownNext = firstOpening;
     }
   }
 

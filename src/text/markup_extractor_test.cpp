@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/dbcs.h"
 #include "platform/event_pump.h"
 #include "text/com_regex.h"
 
@@ -187,6 +188,103 @@ TEST(FindElement, TightenEqualsIsThePatternsReplacement) {
             gbk("<a href=\"x\">注册商</a>"));
   // Outside GBK, the trip through UTF-16 substitutes, as the replacement does.
   EXPECT_EQ(extractor.tightenEquals("a=\"\xFF\""), "a=\"?\"");
+}
+
+// Where the elements named `name` lie in the ASCII text `doc`, worked out
+// the long way, as the element search is told: the start tags one after the
+// other (the next one searched from just after the start of the last, or
+// after its start tag with innerOnly), and for each the closing tags one
+// after the other until one has as many closing tags as openings before it,
+// counting all that begin after the start tag. [begin, end), 0-based.
+std::vector<std::pair<std::size_t, std::size_t>> elementsTheLongWay(const Text& doc,
+                                                                    const Text& name,
+                                                                    bool innerOnly) {
+  const Text lower = asciiToLower(doc);
+  const Text opening = Text("<").append(name);
+  const Text closing = Text("</").append(name).append(">");
+  auto isOpening = [&](std::size_t at) {
+    if (lower.compare(at, opening.size(), opening) != 0)
+      return false;
+    const std::size_t next = at + opening.size();
+    return next >= lower.size() || !((lower[next] >= '0' && lower[next] <= '9') ||
+                                     (lower[next] >= 'a' && lower[next] <= 'z'));
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> found;
+  std::size_t from = 0;
+  while (true) {
+    std::size_t start = from;
+    while (start < lower.size() && !isOpening(start))
+      ++start;
+    if (start >= lower.size())
+      break;
+    const std::size_t gt = lower.find('>', start + 1);
+    if (gt == Text::npos)
+      break;
+    const std::size_t tagLength = gt - start + 1;
+    const bool selfClosing = doc[gt - 1] == '/';
+    std::size_t end = start + tagLength;
+    if (!selfClosing) {
+      std::size_t closingsBefore = 0;
+      for (std::size_t at = start + 1; at < lower.size(); ++at) {
+        if (lower.compare(at, closing.size(), closing) != 0)
+          continue;
+        std::size_t openings = 0;
+        for (std::size_t o = start + 1; o < at; ++o)
+          openings += isOpening(o) ? 1 : 0;
+        if (openings == closingsBefore) {
+          end = at + closing.size();
+          break;
+        }
+        ++closingsBefore;
+      }
+    }
+    if (innerOnly) {
+      // Without a closing tag the entry would end before it begins: no text.
+      const std::size_t innerEnd = selfClosing || end < start + tagLength + closing.size()
+                                       ? start + tagLength
+                                       : end - closing.size();
+      found.emplace_back(start + tagLength, innerEnd);
+      from = start + tagLength;
+    } else {
+      found.emplace_back(start, end);
+      from = start + 1;
+    }
+  }
+  return found;
+}
+
+// Random markup of nested, unclosed, self-closing and look-alike tags: the
+// list and the single searches find the elements the long way finds.
+TEST(FindAll, ElementsAreWhereTheLongWayFindsThem) {
+  const char* pieces[] = {
+      "<tr>",   "<tr class='x'>", "</tr>",   "<TR>", "</TR>", "<tr2>", "<track>", "<tr/>",
+      "x",      "<td>",           "</td>",   "<tr",  ">",     "<",     "</tr",    " ",
+      "<tr-a>", "</tr>\r\n",      "<tr\r\n>"};
+  std::mt19937 random(31);
+  MarkupExtractor extractor;
+  for (int round = 0; round < 20000; ++round) {
+    Text doc;
+    const int count = static_cast<int>(random() % 16);
+    for (int i = 0; i < count; ++i)
+      doc += pieces[random() % std::size(pieces)];
+    for (const bool innerOnly : {false, true}) {
+      const auto expected = elementsTheLongWay(doc, "tr", innerOnly);
+      ASSERT_EQ(extractor.findAll(doc, {.tagNames = "tr", .innerOnly = innerOnly}),
+                static_cast<int>(expected.size()))
+          << doc;
+      for (std::size_t n = 0; n < expected.size(); ++n) {
+        const auto [begin, end] = expected[n];
+        const Text text = end > begin ? doc.substr(begin, end - begin) : Text();
+        ASSERT_EQ(extractor.item(static_cast<int>(n) + 1, true), text) << doc << " entry " << n;
+        if (!innerOnly) {
+          ASSERT_EQ(extractor.findElement(
+                        doc, {.tagName = "tr", .occurrence = static_cast<int>(n) + 1, .raw = true}),
+                    text)
+              << doc << " occurrence " << n + 1;
+        }
+      }
+    }
+  }
 }
 
 TEST(FindAll, ListsNamesInOrder) {
@@ -386,7 +484,7 @@ TEST(ResultPage, ExtractsEntriesOfTheChinazPage) {
               "<div id=\"ajaxInfo\" class=\"list\">";
   std::vector<Text> expected;
   for (int i = 0; i < 200; ++i) {
-    const Text domain = "d" + std::to_string(i) + ".cn";
+    const Text domain = Text("d").append(std::to_string(i)).append(".cn");
     expected.push_back(domain);
     page += "<ul><li><div class=\"" + Text(i % 2 ? "Domain w30" : "domain") + "\"><a href=\"//" +
             domain + "\">" + domain + "</a></div><div class=\"reg\">\xD5\x5C</div></li></ul>";
