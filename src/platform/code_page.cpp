@@ -320,8 +320,16 @@ namespace {
 struct DoubleByteTables {
   std::vector<char16_t> unitOfPair;       // [(lead - 0x81) * 256 + trail]
   std::vector<std::uint16_t> pairOfUnit;  // [unit]: lead << 8 | trail
+  // Bit (lead - 0x81) * 256 + trail: the pair converts to a unit and back to
+  // itself. Small enough to stay in the first-level cache.
+  std::vector<std::uint64_t> pairComesBack;
 
-  DoubleByteTables() : unitOfPair(126 * 256), pairOfUnit(0x10000) {
+  bool comesBack(unsigned lead, unsigned trail) const {
+    const unsigned index = (lead - 0x81) * 256 + trail;
+    return (pairComesBack[index / 64] >> (index % 64) & 1) != 0;
+  }
+
+  DoubleByteTables() : unitOfPair(126 * 256), pairOfUnit(0x10000), pairComesBack(126 * 256 / 64) {
     // Every pair, each followed by LF: a byte below 0x40 is never a trail
     // byte, so each pair converts on its own.
     std::string pairs;
@@ -371,6 +379,11 @@ struct DoubleByteTables {
                                        static_cast<unsigned char>(encoded[at + 1]));
       }
       at = end + 1;
+    }
+    for (const std::uint16_t pair : knownPairs) {
+      const unsigned index = ((pair >> 8) - 0x81) * 256 + (pair & 0xFF);
+      if (pairOfUnit[unitOfPair[index]] == pair)
+        pairComesBack[index / 64] |= std::uint64_t{1} << (index % 64);
     }
   }
 };
@@ -436,29 +449,43 @@ const std::uint16_t* twoByteCodes(const char* to) {
 // the result is the same as converting the whole text with iconv.
 void gbkToUtf16(TextView text, std::u16string* out) {
   std::u16string& result = *out;
-  result.clear();
-  result.reserve(text.size());
+  // One unit per byte is room enough for the tables and for iconv (one unit
+  // per character or per substituted byte); the room is checked anyway.
+  result.resize(text.size());
+  std::size_t used = 0;
+  auto makeRoom = [&](std::size_t more) {
+    if (result.size() < used + more)
+      result.resize(used + more);
+  };
   std::string converted;
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t end = asciiRunEnd(text, at);
     if (end > at) {
-      const std::size_t old = result.size();
-      result.resize(old + (end - at));
-      char16_t* to = result.data() + old;
-      for (std::size_t i = at; i < end; ++i)
-        *to++ = static_cast<unsigned char>(text[i]);
-      at = end;
+      makeRoom(end - at);
+      char16_t* to = result.data() + used;
+      used += end - at;
+#if defined(__SSE2__)
+      for (; at + 16 <= end; at += 16, to += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(bytes, zero));
+      }
+#endif
+      for (; at < end; ++at)
+        *to++ = static_cast<unsigned char>(text[at]);
       continue;
     }
     end = at + 1;
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x40)
       ++end;
     const DoubleByteTables& tables = doubleByteTables();
+    makeRoom(end - at);
     while (at < end) {
       const auto byte = static_cast<unsigned char>(text[at]);
       if (byte < 0x80) {
-        result.push_back(byte);
+        result[used++] = byte;
         ++at;
         continue;
       }
@@ -466,19 +493,20 @@ void gbkToUtf16(TextView text, std::u16string* out) {
         const char16_t unit =
             tables.unitOfPair[(byte - 0x81) * 256 + static_cast<unsigned char>(text[at + 1])];
         if (unit != 0) {
-          result.push_back(unit);
+          result[used++] = unit;
           at += 2;
           continue;
         }
       }
       convertEncoding(text.substr(at, end - at), systemCodePage(), "UTF-16LE", kReplacementUtf16,
                       &converted);
-      const std::size_t old = result.size();
-      result.resize(old + converted.size() / 2);
-      std::memcpy(result.data() + old, converted.data(), (result.size() - old) * 2);
+      makeRoom(converted.size() / 2);
+      std::memcpy(result.data() + used, converted.data(), converted.size() / 2 * 2);
+      used += converted.size() / 2;
       at = end;
     }
   }
+  result.resize(used);
 }
 
 std::u16string gbkToUtf16(TextView text) {
@@ -489,23 +517,46 @@ std::u16string gbkToUtf16(TextView text) {
 
 void utf16ToGbk(std::u16string_view utf16, Text* out) {
   Text& result = *out;
-  result.clear();
-  result.reserve(utf16.size());
+  // Two bytes per unit is room enough for the tables and for iconv (a
+  // character of the code page or one "?"); the room is checked anyway.
+  result.resize(utf16.size() * 2);
+  std::size_t used = 0;
+  auto makeRoom = [&](std::size_t more) {
+    if (result.size() < used + more)
+      result.resize(used + more);
+  };
   std::string converted;
   std::size_t at = 0;
   while (at < utf16.size()) {
     std::size_t end = at;
+#if defined(__SSE2__)
+    // Sixteen ASCII units at a time, narrowed as they go.
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (end + 16 <= utf16.size()) {
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf16.data() + end));
+      const __m128i high =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf16.data() + end + 8));
+      const __m128i beyond = _mm_and_si128(_mm_or_si128(low, high), nonAscii);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())) != 0xFFFF)
+        break;
+      makeRoom(16);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(result.data() + used),
+                       _mm_packus_epi16(low, high));
+      used += 16;
+      end += 16;
+    }
+    at = end;
+#endif
     while (end < utf16.size() && utf16[end] < 0x80)
       ++end;
     if (end > at) {
-      const std::size_t old = result.size();
-      result.resize(old + (end - at));
-      char* to = result.data() + old;
-      for (std::size_t i = at; i < end; ++i)
-        *to++ = static_cast<char>(utf16[i]);
-      at = end;
+      makeRoom(end - at);
+      for (; at < end; ++at)
+        result[used++] = static_cast<char>(utf16[at]);
       continue;
     }
+    if (at >= utf16.size())
+      break;
     end = at + 1;
     while (end < utf16.size() && utf16[end] >= 0x80)
       ++end;
@@ -513,17 +564,21 @@ void utf16ToGbk(std::u16string_view utf16, Text* out) {
     while (at < end) {
       const std::uint16_t pair = tables.pairOfUnit[utf16[at]];
       if (pair != 0) {
-        result.push_back(static_cast<char>(pair >> 8));
-        result.push_back(static_cast<char>(pair & 0xFF));
+        makeRoom(2);
+        result[used++] = static_cast<char>(pair >> 8);
+        result[used++] = static_cast<char>(pair & 0xFF);
         ++at;
         continue;
       }
       convertEncoding(u16Bytes(utf16.substr(at, end - at)), "UTF-16LE", systemCodePage(), "?",
                       &converted);
-      result.append(converted);
+      makeRoom(converted.size());
+      std::memcpy(result.data() + used, converted.data(), converted.size());
+      used += converted.size();
       at = end;
     }
   }
+  result.resize(used);
 }
 
 Text utf16ToGbk(std::u16string_view utf16) {
@@ -547,9 +602,7 @@ bool survivesUtf16RoundTrip(TextView text) {
     const auto lead = static_cast<unsigned char>(text[at]);
     if (lead < 0x81 || lead > 0xFE || at + 1 >= size)
       return false;
-    const auto trail = static_cast<unsigned char>(text[at + 1]);
-    const char16_t unit = tables.unitOfPair[(lead - 0x81) * 256 + trail];
-    if (unit == 0 || tables.pairOfUnit[unit] != (lead << 8 | trail))
+    if (!tables.comesBack(lead, static_cast<unsigned char>(text[at + 1])))
       return false;
     at += 2;
   }

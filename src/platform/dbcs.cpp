@@ -105,6 +105,24 @@ void asciiToLowerInPlace(Text* text) {
   }
 }
 
+bool containsAsciiUpper(TextView text) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('A' - 1)),
+                                        _mm_cmplt_epi8(block, _mm_set1_epi8('Z' + 1)));
+    if (_mm_movemask_epi8(upper) != 0)
+      return true;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (text[i] >= 'A' && text[i] <= 'Z')
+      return true;
+  }
+  return false;
+}
+
 std::size_t searchBytes(TextView text, TextView what, std::size_t from) {
   const std::size_t size = text.size();
   const std::size_t n = what.size();

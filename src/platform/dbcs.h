@@ -38,6 +38,10 @@ Text asciiToLower(TextView text);
 // Folds ASCII letters in place (trail bytes untouched), no allocation.
 void asciiToLowerInPlace(Text* text);
 
+// Whether any byte of `text` is an ASCII capital letter (trail bytes
+// included); without one, folding leaves the text as it is.
+bool containsAsciiUpper(TextView text);
+
 // 0-based index of the first occurrence of `what` in `text` at or after the
 // 0-based index `from`, or TextView::npos: a plain byte search with the result
 // of TextView::find (a hit may begin on a trail byte), quick over markup,

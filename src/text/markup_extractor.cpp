@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
@@ -157,12 +161,35 @@ MarkupExtractor::MarkupExtractor() {
 }
 
 MarkupExtractor::~MarkupExtractor() = default;
-MarkupExtractor::MarkupExtractor(const MarkupExtractor& other) = default;
-MarkupExtractor& MarkupExtractor::operator=(const MarkupExtractor& other) = default;
+// A copy never reads the text another extractor is searching.
+MarkupExtractor::MarkupExtractor(const MarkupExtractor& other)
+    : starts(other.starts),
+      ends(other.ends),
+      searchBuffer(other.searchBuffer),
+      document(other.document),
+      equalsSpacing(other.equalsSpacing),
+      lastResult(other.lastResult),
+      documentTight(other.documentTight) {}
+
+MarkupExtractor& MarkupExtractor::operator=(const MarkupExtractor& other) {
+  if (this != &other) {
+    starts = other.starts;
+    ends = other.ends;
+    searchBuffer = other.searchBuffer;
+    searchText = TextView();
+    document = other.document;
+    equalsSpacing = other.equalsSpacing;
+    lastResult = other.lastResult;
+    documentTight = other.documentTight;
+  }
+  return *this;
+}
 
 Text MarkupExtractor::reset() {
   searchBuffer.clear();
+  searchText = TextView();
   document.clear();
+  documentTight.reset();
   lastResult.clear();
   return Text();
 }
@@ -338,7 +365,7 @@ bool MarkupExtractor::attributeValueMatches(TextView wanted, TextView candidate1
 }
 
 int MarkupExtractor::findTagStart(TextView openingPattern, int fromPosition) const {
-  return tagStartIn(searchBuffer, openingPattern, fromPosition);
+  return tagStartIn(searchText, openingPattern, fromPosition);
 }
 
 Text MarkupExtractor::lastElement() const {
@@ -354,13 +381,21 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   }
   // A list search keeps its document for item(); a single search reads the
   // caller's text in place, which leaves the listed document as it was.
-  if (listMode)
+  if (listMode) {
     document.assign(doc.data(), doc.size());
+    documentTight.reset();
+  }
   const TextView source = listMode ? TextView(document) : doc;
-  // The buffer keeps its room from one search to the next.
-  searchBuffer.assign(source.data(), source.size());
-  if (caseInsensitive)
+  // Markup is mostly written in lower case; where folding would change
+  // nothing, the search reads the document itself. The buffer keeps its room
+  // from one search to the next.
+  if (caseInsensitive && containsAsciiUpper(source)) {
+    searchBuffer.assign(source.data(), source.size());
     asciiToLowerInPlace(&searchBuffer);
+    searchText = searchBuffer;
+  } else {
+    searchText = source;
+  }
 
   Text tagName = options.tagName;
   if (caseInsensitive)
@@ -380,12 +415,12 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   std::optional<int> knownNext;  // what the search below would give, when known
   while (true) {
     pumpEvents();
-    const int found = knownNext ? *knownNext : tagStartIn(searchBuffer, opening, h);
+    const int found = knownNext ? *knownNext : tagStartIn(searchText, opening, h);
     knownNext.reset();
     if (found == kNotFound)
       break;
     h = found;
-    const int gt = findBytes(searchBuffer, ">", h + 1, searchBuffer.size());
+    const int gt = findBytes(searchText, ">", h + 1, searchText.size());
     if (gt == kNotFound)
       break;  // no later start tag can close either
     const TextView m =
@@ -461,13 +496,13 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
       std::optional<int> nextOpening;  // the next one, when already found
       while (true) {
         pumpEvents();
-        const int next = findBytes(searchBuffer, *elementClose, closeAt + 1, searchBuffer.size());
+        const int next = findBytes(searchText, *elementClose, closeAt + 1, searchText.size());
         if (next == kNotFound)
           break;
         closeAt = next;
         while (true) {
           if (!nextOpening) {
-            nextOpening = tagStartIn(searchBuffer, *elementOpen, lastOpening);
+            nextOpening = tagStartIn(searchText, *elementOpen, lastOpening);
             if (!firstOpening)
               firstOpening = *nextOpening;
           }
@@ -499,6 +534,7 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
         tightenInPlace(&result);
       lastResult = result;
       searchBuffer.clear();
+      searchText = TextView();
       return result;
     }
 
@@ -519,6 +555,7 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
   }
 
   searchBuffer.clear();
+  searchText = TextView();
   if (!listMode)
     return Text();
   return std::to_string(starts.size());
@@ -535,7 +572,7 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
     return nestingCounters.openingsSeen == nestingCounters.closingsSeen;
   int lastOpening = kNotFound;
   for (std::int64_t at = *rangeStart;;) {
-    const int found = tagStartIn(searchBuffer, openingPattern, at, closingPosition);
+    const int found = tagStartIn(searchText, openingPattern, at, closingPosition);
     if (found == kNotFound)
       break;
     ++nestingCounters.openingsSeen;
@@ -547,7 +584,7 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
     const std::size_t limit = static_cast<std::size_t>(closingPosition - 2) + closingPattern.size();
     for (std::int64_t at = *rangeStart;;) {
       pumpEvents();
-      const int found = findBytes(searchBuffer, closingPattern, at + 1, limit);
+      const int found = findBytes(searchText, closingPattern, at + 1, limit);
       if (found == kNotFound)
         break;
       ++nestingCounters.closingsSeen;
@@ -574,7 +611,7 @@ Text MarkupExtractor::item(int n, bool raw) const {
   const std::int64_t length = std::min(end - start, size - start + 1);
   Text text =
       document.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
-  if (!raw)
+  if (!raw && !entriesAreTight())
     tightenInPlace(&text);
   return text;
 }
@@ -597,8 +634,25 @@ bool equalsMayTouchBlank(TextView text) {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 0x80 || byte == ' ' || (byte >= '\t' && byte <= '\r');
   };
-  for (std::size_t at = text.find('='); at != TextView::npos; at = text.find('=', at + 1)) {
-    if ((at > 0 && mayBeBlank(text[at - 1])) || (at + 1 < text.size() && mayBeBlank(text[at + 1])))
+  auto touches = [&](std::size_t at) {
+    return (at > 0 && mayBeBlank(text[at - 1])) ||
+           (at + 1 < text.size() && mayBeBlank(text[at + 1]));
+  };
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Markup has an "=" every few dozen bytes: sixteen bytes at a time.
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    auto equals =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('='))));
+    for (; equals != 0; equals &= equals - 1) {
+      if (touches(i + static_cast<std::size_t>(__builtin_ctz(equals))))
+        return true;
+    }
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (text[i] == '=' && touches(i))
       return true;
   }
   return false;
@@ -627,6 +681,14 @@ void MarkupExtractor::tightenInPlace(Text* text) const {
   if (!equalsMayTouchBlank(*text) && survivesUtf16RoundTrip(*text))
     return;
   *text = tightenEquals(*text);
+}
+
+bool MarkupExtractor::entriesAreTight() const {
+  if (!documentTight) {
+    documentTight = document.find('=') == Text::npos ||
+                    (!equalsMayTouchBlank(document) && survivesUtf16RoundTrip(document));
+  }
+  return *documentTight;
 }
 
 void MarkupExtractor::placeholder(int /*unused*/) const {}

@@ -100,7 +100,7 @@ class MarkupExtractor {
   static bool attributeValueMatches(TextView wanted, TextView candidate1, TextView candidate2,
                                     TextView candidate3, TextView candidate4, bool containsMode);
 
-  // Position of the next opening pattern in searchBuffer at or after
+  // Position of the next opening pattern in the text being searched at or after
   // fromPosition + 1 whose next byte is not a digit or lower-case letter (so
   // "<tr" does not stop at "<track"); "<" alone takes any hit. -1 when none.
   int findTagStart(TextView openingPattern, int fromPosition) const;
@@ -137,14 +137,21 @@ class MarkupExtractor {
  private:
   // *text = tightenEquals(*text), without a copy when nothing changes.
   void tightenInPlace(Text* text) const;
+  // Whether tightenEquals gives every list entry back unchanged, which holds
+  // when it does so for the whole document: entries begin and end next to a
+  // "<" or ">", never inside a character. Worked out once per document.
+  bool entriesAreTight() const;
 
   std::vector<int> starts;  // entry start positions in document
   std::vector<int> ends;    // entry end positions (exclusive)
   Text searchBuffer;        // document being searched, lower-cased when ignoring case;
                             // emptied after each search, its room kept for the next
+  TextView searchText;      // what a search reads: searchBuffer, or the document itself
+                            // where folding would change nothing; empty between searches
   Text document;            // document of the last all-elements search
   ComRegex equalsSpacing;   // "[\s　]{0,10}=[\s　]{0,10}"
   Text lastResult;          // text of the last successful single search
+  mutable std::optional<bool> documentTight;  // entriesAreTight(), once known
 
   // The nesting counters of the closing-tag search are one pair shared by all
   // extractors of the process; they live in markup_extractor.cpp.
