@@ -169,7 +169,10 @@ MarkupExtractor::MarkupExtractor(const MarkupExtractor& other)
       document(other.document),
       equalsSpacing(other.equalsSpacing),
       lastResult(other.lastResult),
-      documentTight(other.documentTight) {}
+      documentTight(other.documentTight),
+      documentFoldsToItself(other.documentFoldsToItself),
+      lastItem(other.lastItem),
+      lastResultFacts(other.lastResultFacts) {}
 
 MarkupExtractor& MarkupExtractor::operator=(const MarkupExtractor& other) {
   if (this != &other) {
@@ -181,6 +184,9 @@ MarkupExtractor& MarkupExtractor::operator=(const MarkupExtractor& other) {
     equalsSpacing = other.equalsSpacing;
     lastResult = other.lastResult;
     documentTight = other.documentTight;
+    documentFoldsToItself = other.documentFoldsToItself;
+    lastItem = other.lastItem;
+    lastResultFacts = other.lastResultFacts;
   }
   return *this;
 }
@@ -190,7 +196,10 @@ Text MarkupExtractor::reset() {
   searchText = TextView();
   document.clear();
   documentTight.reset();
+  documentFoldsToItself = false;
+  lastItem = 0;
   lastResult.clear();
+  lastResultFacts = TextFacts();
   return Text();
 }
 
@@ -379,17 +388,27 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
     starts.clear();
     ends.clear();
   }
+  // A page is searched level by level (page, block, row): the text of one
+  // level is what this extractor handed out on the level before.
+  const std::optional<TextFacts> known = knownFacts(doc);
+  // Markup is mostly written in lower case; where folding would change
+  // nothing, the search reads the document itself.
+  const bool foldsToItself =
+      caseInsensitive && ((known && known->foldsToItself) || !containsAsciiUpper(doc));
   // A list search keeps its document for item(); a single search reads the
   // caller's text in place, which leaves the listed document as it was.
   if (listMode) {
     document.assign(doc.data(), doc.size());
-    documentTight.reset();
+    if (known && known->tight)
+      documentTight = true;
+    else
+      documentTight.reset();
+    documentFoldsToItself = foldsToItself;
+    lastItem = 0;
   }
   const TextView source = listMode ? TextView(document) : doc;
-  // Markup is mostly written in lower case; where folding would change
-  // nothing, the search reads the document itself. The buffer keeps its room
-  // from one search to the next.
-  if (caseInsensitive && containsAsciiUpper(source)) {
+  // The buffer keeps its room from one search to the next.
+  if (caseInsensitive && !foldsToItself) {
     searchBuffer.assign(source.data(), source.size());
     asciiToLowerInPlace(&searchBuffer);
     searchText = searchBuffer;
@@ -530,9 +549,13 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
         result.assign(source.substr(static_cast<std::size_t>(h - 1 + o),
                                     static_cast<std::size_t>(length - o - closeLength)));
       }
-      if (!options.raw)
-        tightenInPlace(&result);
+      // A piece of a tight text is tight; one that tightenEquals left as it
+      // was is too.
+      const bool pieceOfTight = known && known->tight;
+      const bool unchanged = options.raw || pieceOfTight || tightenInPlace(&result);
       lastResult = result;
+      lastResultFacts = {.foldsToItself = foldsToItself && unchanged,
+                         .tight = pieceOfTight || (!options.raw && unchanged)};
       searchBuffer.clear();
       searchText = TextView();
       return result;
@@ -598,22 +621,37 @@ bool MarkupExtractor::closingTagBalanced(TextView openingPattern, TextView closi
   return nestingCounters.openingsSeen == nestingCounters.closingsSeen;
 }
 
-Text MarkupExtractor::item(int n, bool raw) const {
+TextView MarkupExtractor::entryText(int n) const {
   if (n < 1 || n > itemCount())
-    return Text();
+    return TextView();
   const std::int64_t start = starts[static_cast<std::size_t>(n - 1)];
   const std::int64_t end = ends[static_cast<std::size_t>(n - 1)];
   const auto size = static_cast<std::int64_t>(document.size());
   // An entry whose end lies before its start (innerOnly on an element without
   // a closing tag) has no text.
   if (start < 1 || start > size || end <= start)
-    return Text();
+    return TextView();
   const std::int64_t length = std::min(end - start, size - start + 1);
-  Text text =
-      document.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
+  return TextView(document).substr(static_cast<std::size_t>(start - 1),
+                                   static_cast<std::size_t>(length));
+}
+
+Text MarkupExtractor::item(int n, bool raw) const {
+  Text text(entryText(n));
   if (!raw && !entriesAreTight())
     tightenInPlace(&text);
+  lastItem = text.empty() ? 0 : n;
   return text;
+}
+
+std::optional<MarkupExtractor::TextFacts> MarkupExtractor::knownFacts(TextView text) const {
+  if (lastItem != 0 && entryText(lastItem) == text) {
+    return TextFacts{.foldsToItself = documentFoldsToItself,
+                     .tight = documentTight.value_or(false)};
+  }
+  if (!text.empty() && TextView(lastResult) == text)
+    return lastResultFacts;
+  return std::nullopt;
 }
 
 int MarkupExtractor::itemCount() const {
@@ -675,12 +713,13 @@ Text MarkupExtractor::tightenEquals(TextView text) const {
   return utf16ToGbk(gbkToUtf16(text));
 }
 
-void MarkupExtractor::tightenInPlace(Text* text) const {
+bool MarkupExtractor::tightenInPlace(Text* text) const {
   if (text->find('=') == Text::npos)
-    return;
+    return true;
   if (!equalsMayTouchBlank(*text) && survivesUtf16RoundTrip(*text))
-    return;
+    return true;
   *text = tightenEquals(*text);
+  return false;
 }
 
 bool MarkupExtractor::entriesAreTight() const {

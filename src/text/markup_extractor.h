@@ -135,12 +135,26 @@ class MarkupExtractor {
   void placeholder(int unused) const;
 
  private:
-  // *text = tightenEquals(*text), without a copy when nothing changes.
-  void tightenInPlace(Text* text) const;
+  // What is known of a text that this extractor handed out (a list entry or
+  // the last result), so that a search of that very text need not work it
+  // out again. Entries and results begin and end next to a "<" or ">", never
+  // inside a character, so what holds for a whole text holds for them too.
+  struct TextFacts {
+    bool foldsToItself = false;  // folding ASCII letters leaves it as it is
+    bool tight = false;          // tightenEquals leaves it as it is
+  };
+
+  // *text = tightenEquals(*text), without a copy when nothing changes. True
+  // when the text is known to have been left as it was.
+  bool tightenInPlace(Text* text) const;
   // Whether tightenEquals gives every list entry back unchanged, which holds
-  // when it does so for the whole document: entries begin and end next to a
-  // "<" or ">", never inside a character. Worked out once per document.
+  // when it does so for the whole document. Worked out once per document.
   bool entriesAreTight() const;
+  // Entry n of the list as it stands in the document; empty when out of range.
+  TextView entryText(int n) const;
+  // The facts of `text` when it is, byte for byte, the entry last handed out
+  // or the last result.
+  std::optional<TextFacts> knownFacts(TextView text) const;
 
   std::vector<int> starts;  // entry start positions in document
   std::vector<int> ends;    // entry end positions (exclusive)
@@ -152,6 +166,9 @@ class MarkupExtractor {
   ComRegex equalsSpacing;   // "[\s　]{0,10}=[\s　]{0,10}"
   Text lastResult;          // text of the last successful single search
   mutable std::optional<bool> documentTight;  // entriesAreTight(), once known
+  bool documentFoldsToItself = false;         // folding leaves the document as it is
+  mutable int lastItem = 0;                   // entry last handed out by item(), or 0
+  TextFacts lastResultFacts;                  // what is known of lastResult
 
   // The nesting counters of the closing-tag search are one pair shared by all
   // extractors of the process; they live in markup_extractor.cpp.

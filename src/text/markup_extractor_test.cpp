@@ -315,6 +315,64 @@ TEST(Item, EntriesAreTightenedRawEntries) {
   EXPECT_LT(tidy, 19000);
 }
 
+// A page is searched level by level with one extractor, each level in the
+// text the level before handed out; an extractor that knows nothing of the
+// earlier levels must find the same on each.
+TEST(FindElement, LevelByLevelAsWithoutHistory) {
+  const char* pieces[] = {"<div>", "</div>", "<DIV class=a>",  "<tr>",     "</TR>",   "<tr>",
+                          "</tr>", "<td>",   "</td>",          "<TD>",     "a = b",   "x=y",
+                          "A",     "z",      "\xA1\xA1=",      "\xD6\xD0", "\xFF",    "\x81",
+                          "<td/>", "\r\n",   "<a href=\"u\">", "</a>",     "\xD5\x5C"};
+  std::mt19937 random(41);
+  for (int round = 0; round < 5000; ++round) {
+    auto some = [&](int most) {
+      Text text;
+      const int count = static_cast<int>(random() % static_cast<unsigned>(most + 1));
+      for (int i = 0; i < count; ++i)
+        text += pieces[random() % std::size(pieces)];
+      return text;
+    };
+    // Half the pages loose pieces, half a block of rows of cells with loose
+    // pieces between and inside.
+    Text page = some(6);
+    if (round % 2 == 0) {
+      page += some(24);
+    } else {
+      page += "<div>";
+      for (int r = static_cast<int>(random() % 4); r > 0; --r) {
+        page += "<tr>" + some(1);
+        for (int c = static_cast<int>(random() % 4); c > 0; --c)
+          page += "<td>" + some(3) + "</td>";
+        page += "</tr>" + some(1);
+      }
+      page += "</div>" + some(2);
+    }
+    // Each level raw or tightened.
+    const unsigned raws = random() % 8;
+    const bool raw = (raws & 1) != 0;
+    const bool rawItems = (raws & 2) != 0;
+    const bool rawCells = (raws & 4) != 0;
+    MarkupExtractor chained;
+    const Text block = chained.findElement(page, {.tagName = "div", .raw = raw});
+    ASSERT_EQ(block, MarkupExtractor().findElement(page, {.tagName = "div", .raw = raw})) << page;
+    const int rows = chained.findAll(block, {.tagNames = "tr"});
+    MarkupExtractor fresh;
+    ASSERT_EQ(rows, fresh.findAll(block, {.tagNames = "tr"})) << page;
+    for (int n = 1; n <= rows; ++n) {
+      const Text row = chained.item(n, rawItems);
+      ASSERT_EQ(row, fresh.item(n, rawItems)) << page << " row " << n;
+      const FindElementOptions cell{
+          .tagName = "td", .occurrence = 2, .innerOnly = true, .raw = rawCells};
+      const Text found = chained.findElement(row, cell);
+      ASSERT_EQ(found, MarkupExtractor().findElement(row, cell)) << page << " row " << n;
+      // The same text once more, now the last result.
+      ASSERT_EQ(chained.findElement(found, {.tagName = "a"}),
+                MarkupExtractor().findElement(found, {.tagName = "a"}))
+          << page << " row " << n;
+    }
+  }
+}
+
 TEST(FindAll, ListsNamesInOrder) {
   const Text doc = "<tr><th>h1</th><td>1</td><th>h2</th><td>2</td></tr>";
   MarkupExtractor extractor;
