@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "fuzz/fuzz_check.h"
@@ -96,6 +97,17 @@ bool wellFormed(TextView text) {
   return true;
 }
 
+// The stored value of the key, or nothing when the section or key is
+// missing: the key is missing when two different defaults both come back.
+std::optional<Text> storedValue(SettingsStore& store, TextView section, TextView key) {
+  const Text first = store.readKey(section, key, "\x01");
+  if (first != "\x01")
+    return first;
+  if (store.readKey(section, key, "\x02") != "\x02")
+    return first;
+  return std::nullopt;
+}
+
 // Short names from a small pool, so that operations meet the same sections
 // and keys; now and then any bytes.
 Text nameFrom(FuzzedDataProvider& input) {
@@ -154,13 +166,7 @@ void fuzzOne(FuzzedDataProvider& input) {
     pumpArmed = false;
     const Text imageBefore = store.image();
     const bool sectionExisted = store.findSection(store.currentSection());
-    std::optional<Text> stored;
-    {
-      const Text probe = "\x01probe";
-      const Text value = store.readKey(store.currentSection(), key, probe);
-      if (value != probe)
-        stored = value;
-    }
+    const std::optional<Text> stored = storedValue(store, store.currentSection(), key);
     FUZZ_CHECK(store.image() == imageBefore);
     // Typed writes are queued behind a running one; raw writes are not.
     outerIsWrite = kind == 1 || kind == 3;
@@ -222,7 +228,7 @@ void fuzzOne(FuzzedDataProvider& input) {
         const Text value = input.ConsumeRandomLengthString(32);
         pumpArmed = false;
         const bool sectionThere = store.findSection(section);
-        const Text before = store.readKey(section, key, "\x01probe");
+        const bool keyThere = storedValue(store, section, key).has_value();
         pumpArmed = true;
         const int result = store.writeKey(section, key, value);
         trace("writeKey", section, key, value);
@@ -230,7 +236,7 @@ void fuzzOne(FuzzedDataProvider& input) {
         if (result == 0 && pumpFired == firedBefore) {
           if (value.find("\r\n") == Text::npos)
             FUZZ_CHECK(store.readKey(section, key, "\x01") == value);
-          const int lines = (before != "\x01probe" ? 0 : 1) +
+          const int lines = (keyThere ? 0 : 1) +
                             (sectionThere ? 0 : (imageBefore.empty() ? 0 : 1)) + lineBreaks(value);
           FUZZ_CHECK(lineBreaks(store.image()) == lineBreaks(imageBefore) + lines);
         }
