@@ -150,21 +150,29 @@ std::size_t searchBytes(TextView text, TextView what, std::size_t from) {
 #if defined(__SSE2__)
   const __m128i firstByte = _mm_set1_epi8(what[0]);
   const __m128i otherByte = _mm_set1_epi8(what[other]);
-  // Sixteen candidates at a time, while their other bytes lie in the text.
-  while (i + 16 + other <= size) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + other));
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+  auto candidates = [&](std::size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at + other));
+    return static_cast<unsigned>(_mm_movemask_epi8(
         _mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, otherByte))));
-    while (mask != 0) {
+  };
+  // Thirty-two candidates at a time, then sixteen, while their other bytes
+  // lie in the text.
+  while (i + 16 + other <= size) {
+    std::uint32_t mask = candidates(i);
+    std::size_t step = 16;
+    if (i + 32 + other <= size) {
+      mask |= candidates(i + 16) << 16;
+      step = 32;
+    }
+    for (; mask != 0; mask &= mask - 1) {
       const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
       if (at > lastStart)
         return TextView::npos;
       if (matchesAt(at))
         return at;
-      mask &= mask - 1;
     }
-    i += 16;
+    i += step;
   }
 #endif
   for (; i <= lastStart; ++i) {
