@@ -10,38 +10,19 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/dbcs.h"
+#include "testing/test_server.h"
+
 namespace qarvo::testing {
 namespace {
 
 // How long the relay waits for the fakes; they answer in milliseconds.
 constexpr int kUpstreamLimitMs = 10000;
 
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i]))
-      return false;
-  }
-  return true;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
-
 // Headers the router frames itself.
 bool isFramingHeader(std::string_view name) {
-  return sameName(name, "Content-Length") || sameName(name, "Connection") ||
-         sameName(name, "Transfer-Encoding") || sameName(name, "Keep-Alive");
+  return sameHeaderName(name, "Content-Length") || sameHeaderName(name, "Connection") ||
+         sameHeaderName(name, "Transfer-Encoding") || sameHeaderName(name, "Keep-Alive");
 }
 
 // The request head with "Connection: close" in place of any connection
@@ -59,8 +40,8 @@ std::string closingRequest(std::string_view raw) {
     at = end + 2;
     std::size_t colon = line.find(':');
     if (!first && colon != std::string_view::npos) {
-      std::string_view name = trim(line.substr(0, colon));
-      if (sameName(name, "Connection") || sameName(name, "Keep-Alive"))
+      std::string_view name = trimHeaderBlanks(line.substr(0, colon));
+      if (sameHeaderName(name, "Connection") || sameHeaderName(name, "Keep-Alive"))
         continue;
     }
     first = false;
@@ -121,7 +102,7 @@ std::string framed(const HttpAnswer& answer) {
 
 std::string HttpAnswer::header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (sameName(key, name))
+    if (sameHeaderName(key, name))
       return value;
   }
   return {};
@@ -129,7 +110,7 @@ std::string HttpAnswer::header(std::string_view name) const {
 
 void HttpAnswer::setHeader(const std::string& name, const std::string& value) {
   for (auto& header : headers) {
-    if (sameName(header.first, name)) {
+    if (sameHeaderName(header.first, name)) {
       header.second = value;
       return;
     }
@@ -162,9 +143,9 @@ bool parseResponse(std::string_view bytes, HttpAnswer* answer) {
     std::size_t colon = line.find(':');
     if (colon == std::string_view::npos)
       continue;
-    std::string_view name = trim(line.substr(0, colon));
-    std::string_view value = trim(line.substr(colon + 1));
-    if (sameName(name, "Content-Length"))
+    std::string_view name = trimHeaderBlanks(line.substr(0, colon));
+    std::string_view value = trimHeaderBlanks(line.substr(colon + 1));
+    if (sameHeaderName(name, "Content-Length"))
       declared = static_cast<std::size_t>(std::strtoull(std::string(value).c_str(), nullptr, 10));
     if (isFramingHeader(name))
       continue;

@@ -13,34 +13,13 @@
 #include <map>
 
 #include "platform/code_page.h"
+#include "platform/dbcs.h"
 
 namespace qarvo::testing {
 namespace {
 
 constexpr int kSliceMs = 20;
 constexpr std::size_t kMaxHeadBytes = 1 << 20;
-
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i]))
-      return false;
-  }
-  return true;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
 
 // The Content-Length of a request head, 0 when absent or unreadable.
 std::size_t contentLength(std::string_view head) {
@@ -89,7 +68,7 @@ const char* reasonPhrase(int status) {
 
 std::string RecordedRequest::header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (sameName(key, name))
+    if (sameHeaderName(key, name))
       return value;
   }
   return {};
@@ -102,7 +81,7 @@ bool RecordedRequest::hasHeader(std::string_view name) const {
 std::size_t RecordedRequest::headerCount(std::string_view name) const {
   std::size_t count = 0;
   for (const auto& header : headers) {
-    if (sameName(header.first, name))
+    if (sameHeaderName(header.first, name))
       ++count;
   }
   return count;
@@ -134,7 +113,7 @@ bool parseRequest(std::string_view bytes, RecordedRequest* request) {
     if (colon == std::string_view::npos)
       continue;
     request->headers.emplace_back(std::string(headerLine.substr(0, colon)),
-                                  std::string(trim(headerLine.substr(colon + 1))));
+                                  std::string(trimHeaderBlanks(headerLine.substr(colon + 1))));
   }
   return true;
 }
@@ -452,6 +431,24 @@ bool clearProxyEnvironment() {
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool sameHeaderName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (asciiLower(a[i]) != asciiLower(b[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string_view trimHeaderBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+    s.remove_suffix(1);
+  return s;
 }
 
 }  // namespace qarvo::testing

@@ -176,6 +176,11 @@ int unusedPort();
 // servers go straight there. Returns true (for use in a static initializer).
 bool clearProxyEnvironment();
 
+// Header names compare without regard to ASCII letter case.
+bool sameHeaderName(std::string_view a, std::string_view b);
+// A header value without the blanks and tabs around it.
+std::string_view trimHeaderBlanks(std::string_view s);
+
 // Seconds since `start`, for tests that check a time budget.
 double secondsSince(std::chrono::steady_clock::time_point start);
 
