@@ -6,10 +6,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define QARVO_AVX2_SEARCH 1
-#endif
 
 namespace qarvo {
 
@@ -28,44 +24,6 @@ inline bool matchesAt(TextView text, std::size_t at, TextView what, bool ignoreC
   }
   return true;
 }
-
-#if defined(QARVO_AVX2_SEARCH)
-// The candidate scan of searchBytes thirty-two bytes a round, on processors
-// that have AVX2: the first hit at or after *at, or npos. On npos, *at is
-// where a narrower scan goes on, past lastStart when no hit can follow.
-__attribute__((target("avx2"))) std::size_t scanWide(const char* base, std::size_t size,
-                                                     TextView what, std::size_t other,
-                                                     std::size_t lastStart, std::size_t* at) {
-  const __m256i firstByte = _mm256_set1_epi8(what[0]);
-  const __m256i otherByte = _mm256_set1_epi8(what[other]);
-  std::size_t i = *at;
-  for (; i + 32 + other <= size; i += 32) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i + other));
-    auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-        _mm256_and_si256(_mm256_cmpeq_epi8(a, firstByte), _mm256_cmpeq_epi8(b, otherByte))));
-    for (; mask != 0; mask &= mask - 1) {
-      const std::size_t hit = i + static_cast<std::size_t>(__builtin_ctz(mask));
-      if (hit > lastStart) {
-        *at = lastStart + 1;
-        return TextView::npos;
-      }
-      if (std::memcmp(base + hit + 1, what.data() + 1, what.size() - 1) == 0)
-        return hit;
-    }
-  }
-  *at = i;
-  return TextView::npos;
-}
-
-bool hasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-#endif
 
 }  // namespace
 
@@ -189,13 +147,6 @@ std::size_t searchBytes(TextView text, TextView what, std::size_t from) {
     return std::memcmp(base + at + 1, what.data() + 1, n - 1) == 0;
   };
   std::size_t i = from;
-#if defined(QARVO_AVX2_SEARCH)
-  if (hasAvx2()) {
-    const std::size_t hit = scanWide(base, size, what, other, lastStart, &i);
-    if (hit != TextView::npos)
-      return hit;
-  }
-#endif
 #if defined(__SSE2__)
   const __m128i firstByte = _mm_set1_epi8(what[0]);
   const __m128i otherByte = _mm_set1_epi8(what[other]);
