@@ -3,7 +3,6 @@
 #include <iconv.h>
 
 #include <strings.h>
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -176,23 +175,12 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
                        std::string_view substitute, std::string* output) {
   constexpr std::size_t kAsciiStretch = 16;
   const std::uint16_t* codes = twoByteCodes(to);
-  std::string& out = *output;
-  // ASCII and the tables never write more bytes than they read; what iconv
-  // writes may be longer, so the room is checked as it goes.
-  out.resize(input.size());
-  std::size_t used = 0;
-  auto makeRoom = [&](std::size_t more) {
-    if (out.size() < used + more)
-      out.resize(std::max(out.size() * 2, used + more));
-  };
   std::string piece;
   std::size_t at = 0;
   const std::size_t size = input.size();
   while (at < size) {
     std::size_t end = asciiRunEnd(input, at);
-    makeRoom(end - at);
-    std::memcpy(out.data() + used, input.data() + at, end - at);
-    used += end - at;
+    output->append(input.substr(at, end - at));
     at = end;
     // The characters that the table knows go straight in. iconv takes over
     // from the first one it does not know, at a character boundary, as it
@@ -203,9 +191,8 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
       const std::uint16_t code = length != 0 ? codes[unit] : 0;
       if (code == 0)
         break;
-      makeRoom(2);
-      out[used++] = static_cast<char>(code >> 8);
-      out[used++] = static_cast<char>(code & 0xFF);
+      const char pair[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+      output->append(pair, 2);
       at += length;
     }
     if (at == size || static_cast<unsigned char>(input[at]) < 0x80)
@@ -220,12 +207,9 @@ bool convertAsciiApart(std::string_view input, const char* from, const char* to,
       end -= ascii - 1;  // up to and including the first ASCII byte of the stretch
     if (!convertWhole(input.substr(at, end - at), from, to, substitute, &piece))
       return false;
-    makeRoom(piece.size());
-    std::memcpy(out.data() + used, piece.data(), piece.size());
-    used += piece.size();
+    output->append(piece);
     at = end;
   }
-  out.resize(used);
   return true;
 }
 
@@ -482,20 +466,11 @@ void gbkToUtf16(TextView text, std::u16string* out) {
       char16_t* to = result.data() + used;
       used += end - at;
 #if defined(__SSE2__)
-      if (end - at >= 16) {
-        auto widen = [&](std::size_t from) {
-          const __m128i bytes =
-              _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
-          const __m128i zero = _mm_setzero_si128();
-          char16_t* into = to + (from - at);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(into), _mm_unpacklo_epi8(bytes, zero));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(into + 8), _mm_unpackhi_epi8(bytes, zero));
-        };
-        for (std::size_t from = at; from + 16 <= end; from += 16)
-          widen(from);
-        widen(end - 16);  // the last sixteen again, over the tail
-        at = end;
-        continue;
+      for (; at + 16 <= end; at += 16, to += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(bytes, zero));
       }
 #endif
       for (; at < end; ++at)

@@ -150,29 +150,21 @@ std::size_t searchBytes(TextView text, TextView what, std::size_t from) {
 #if defined(__SSE2__)
   const __m128i firstByte = _mm_set1_epi8(what[0]);
   const __m128i otherByte = _mm_set1_epi8(what[other]);
-  auto candidates = [&](std::size_t at) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at + other));
-    return static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, otherByte))));
-  };
-  // Thirty-two candidates at a time, then sixteen, while their other bytes
-  // lie in the text.
+  // Sixteen candidates at a time, while their other bytes lie in the text.
   while (i + 16 + other <= size) {
-    std::uint32_t mask = candidates(i);
-    std::size_t step = 16;
-    if (i + 32 + other <= size) {
-      mask |= candidates(i + 16) << 16;
-      step = 32;
-    }
-    for (; mask != 0; mask &= mask - 1) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + other));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, otherByte))));
+    while (mask != 0) {
       const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
       if (at > lastStart)
         return TextView::npos;
       if (matchesAt(at))
         return at;
+      mask &= mask - 1;
     }
-    i += step;
+    i += 16;
   }
 #endif
   for (; i <= lastStart; ++i) {
