@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev libopencc-dev opencc
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libgumbo-dev
   xvfb xauth x11-utils fonts-wqy-microhei libgl1-mesa-dri
+  libcli11-dev libssl-dev openssl qt6-translations-l10n desktop-file-utils appstream
 )
 
 missing=()
