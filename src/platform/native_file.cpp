@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <string>
 
 #include "platform/code_page.h"
 
@@ -54,24 +56,72 @@ bool createDirectory(TextView gbkPath) {
   return !gbkPath.empty() && mkdir(nativePath(gbkPath).c_str(), 0777) == 0;
 }
 
-bool writeWholeFile(TextView gbkPath, std::string_view bytes) {
-  if (gbkPath.empty())
-    return false;
-  int fd = open(nativePath(gbkPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
-    return false;
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0) {
-      close(fd);
+    if (n <= 0)
       return false;
-    }
     done += static_cast<size_t>(n);
   }
-  return close(fd) == 0;
+  return true;
+}
+
+// Opens a new file beside `target` that no one else uses. The name starts
+// with a dot so that a file manager left open on the folder hides it.
+int openTemporaryBeside(const std::string& target, std::string* temporary) {
+  static std::atomic<unsigned> counter{0};
+  const size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temporary = folder + "." + name + ".tmp-" + std::to_string(getpid()) + "-" +
+                 std::to_string(counter.fetch_add(1));
+    int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool writeWholeFile(TextView gbkPath, std::string_view bytes) {
+  if (gbkPath.empty())
+    return false;
+  const std::string target = nativePath(gbkPath);
+  std::string temporary;
+  int fd = openTemporaryBeside(target, &temporary);
+  if (fd < 0)
+    return false;
+  // A file that is replaced keeps its permissions.
+  struct stat old;
+  bool ok = true;
+  if (stat(target.c_str(), &old) == 0)
+    ok = fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM;
+  ok = ok && writeAll(fd, bytes) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk with the folder.
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : target.substr(0, slash);
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
 }
 
 bool readWholeFile(TextView gbkPath, std::string* bytes) {

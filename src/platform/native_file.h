@@ -26,8 +26,15 @@ bool pathExists(TextView gbkPath);
 // Creates one folder (not its parents). True when it was created.
 bool createDirectory(TextView gbkPath);
 
-// Creates or truncates the file and writes all of `bytes`. False on failure.
+// Replaces the file with exactly `bytes`, or creates it: the bytes go to a
+// temporary file in the same folder, which is flushed to disk and renamed
+// over the old one, so a crash or a full disk leaves either the old file or
+// the new one, never a part. False on any failure; the old file is then
+// untouched and no temporary file stays behind.
 bool writeWholeFile(TextView gbkPath, std::string_view bytes);
+inline bool writeWholeFileAtomically(TextView gbkPath, std::string_view bytes) {
+  return writeWholeFile(gbkPath, bytes);
+}
 
 // Reads the whole file into `bytes`. False (and `bytes` empty) on failure.
 bool readWholeFile(TextView gbkPath, std::string* bytes);
