@@ -29,6 +29,12 @@ inline void processPendingEvents() {
 // Sleeps the calling thread for `milliseconds` (nothing for 0 or less).
 void sleepMilliseconds(int milliseconds);
 
+// Tells the pump that the caller has just waited (on a socket, say) as a
+// sleep would, so its next call processes events at once.
+inline void noteSlept() {
+  detail::sleptSinceMark = true;
+}
+
 // True once after the calling code slept: a pump that skips most calls uses it
 // to serve the first call after a sleep at once.
 inline bool takeSleepMark() {

@@ -434,6 +434,8 @@ Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
   Text localCookies;
   Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
 
+  if (requestObject)
+    requestObject->SetCancelFlag(options.cancel);
   sendPageRequest(url,
                   {.postText = options.postText,
                    .postBytes = options.postBytes,
@@ -446,6 +448,8 @@ Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
                    .extraHeaders = options.extraHeaders,
                    .spoofClientAddress = options.spoofClientAddress},
                   pageFetchTiming(options.timeoutSeconds));
+  if (requestObject)
+    requestObject->SetCancelFlag(nullptr);
 
   // 12. The response's cookies.
   lastCookies = responseCookies();
@@ -638,6 +642,10 @@ int ComHttp::probeEncoding(const Text& url, const ProbeEncodingOptions& options)
   if (!options.synchronous)
     waitForResponse(25);
   return declaresUtf8(getAllResponseHeaders()) ? 2 : 0;
+}
+
+TransferFailure ComHttp::lastFailure() const {
+  return requestObject ? requestObject->LastFailure() : TransferFailure::kConnection;
 }
 
 void ComHttp::reset() {

@@ -51,6 +51,7 @@ struct FetchPageOptions {
   Text userAgent{};                 // empty: kDefaultPageUserAgent
   Text extraHeaders{};              // "Name: value" lines separated by CR LF
   bool spoofClientAddress = false;  // add spoofedAddressHeaders()
+  const bool* cancel = nullptr;     // raised: the fetch ends at once, empty (see SetCancelFlag)
 };
 
 // What a page fetch's timeoutSeconds turns into.
@@ -219,6 +220,9 @@ class ComHttp {
   double probeStatus(const Text& url, const ProbeStatusOptions& options = {});
   // 40: the Set-Cookie values joined by "; " (attributes included), ending in "; ".
   Text responseCookies() const;
+
+  // Why the last request brought no response (kNone when one came).
+  TransferFailure lastFailure() const;
 
  private:
   struct PageRequestParts;

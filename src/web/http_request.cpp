@@ -12,6 +12,7 @@
 
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
+#include "platform/event_pump.h"
 
 namespace qarvo {
 namespace {
@@ -24,7 +25,7 @@ constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
 constexpr long kMaxRedirects = 10;
 // Longest single wait inside the transfer loop, so that our own idle
 // time-outs are looked at often enough.
-constexpr long kPollSliceMs = 50;
+constexpr long kPollSliceMs = 10;  // also how often a wait pumps events
 
 void initialiseCurlOnce() {
   static std::once_flag once;
@@ -137,6 +138,8 @@ struct HttpRequest::State {
   bool hasBody = false;
 
   // The transfer and its response.
+  const bool* cancel = nullptr;
+  TransferFailure failure = TransferFailure::kNone;
   Phase phase = Phase::kIdle;
   bool connected = false;
   bool uploadDone = false;
@@ -189,17 +192,23 @@ struct HttpRequest::State {
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
       status = static_cast<int>(code);
       phase = Phase::kDone;
+      failure = TransferFailure::kNone;
     } else {
       clearResponse();
       phase = Phase::kFailed;
+      failure = result == CURLE_OPERATION_TIMEDOUT ? TransferFailure::kTimeout
+                                                   : TransferFailure::kConnection;
     }
   }
 
-  void fail() {
+  void fail(TransferFailure why) {
     curl_multi_remove_handle(multi, easy);
     clearResponse();
     phase = Phase::kFailed;
+    failure = why;
   }
+
+  bool cancelled() const { return cancel != nullptr && *cancel; }
 
   // The idle limit that applies now: send while the body goes out, receive
   // after; 0 when there is none. Before the connection stands, curl's own
@@ -229,18 +238,28 @@ struct HttpRequest::State {
       if (int limit = idleLimitMs(); limit > 0) {
         auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastActivity);
         if (idle.count() >= limit) {
-          fail();
+          fail(TransferFailure::kTimeout);
           return;
         }
         waitMs = std::min<long>(waitMs, limit - idle.count());
       }
       if (deadline) {
-        if (now >= *deadline)
+        if (now >= *deadline) {
+          failure = TransferFailure::kTimeout;
           return;
+        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now);
         waitMs = std::min<long>(waitMs, std::max<long>(1, left.count()));
       }
       curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+      // The window answers during the transfer. A pumped event may raise the
+      // cancel flag (a stop click, the window closing).
+      noteSlept();
+      processPendingEvents();
+      if (cancelled()) {
+        fail(TransferFailure::kCancelled);
+        return;
+      }
     }
   }
 
@@ -420,8 +439,15 @@ struct HttpRequest::State {
     uploadDone = !hasBody;
     uploaded = -1;
     lastActivity = Clock::now();
+    failure = TransferFailure::kNone;
+    if (cancelled()) {
+      phase = Phase::kFailed;
+      failure = TransferFailure::kCancelled;
+      return;
+    }
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
       phase = Phase::kFailed;
+      failure = TransferFailure::kConnection;
       return;
     }
     phase = Phase::kRunning;
@@ -495,6 +521,14 @@ bool HttpRequest::WaitForResponse(int seconds) {
     s.drive(deadline);
   }
   return s.done();
+}
+
+void HttpRequest::SetCancelFlag(const bool* flag) {
+  state_->cancel = flag;
+}
+
+TransferFailure HttpRequest::LastFailure() const {
+  return state_->failure;
 }
 
 void HttpRequest::Abort() {

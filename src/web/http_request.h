@@ -38,6 +38,14 @@ inline constexpr int kOptionUrl = 1;  // read only: the URL of the open request
 inline constexpr int kOptionSslErrorIgnoreFlags = 4;
 inline constexpr int kOptionEnableRedirects = 6;  // non-zero: follow redirects (the default)
 
+// Why the last transfer brought no response.
+enum class TransferFailure {
+  kNone,        // a response came (or no transfer ran)
+  kConnection,  // refused, unresolvable, reset or cut off
+  kTimeout,     // a time-out or the wait's limit passed
+  kCancelled,   // the cancel flag was raised
+};
+
 // SslErrorIgnoreFlags bits.
 inline constexpr int kSslIgnoreUnknownCa = 0x0100;
 inline constexpr int kSslIgnoreWrongUsage = 0x0200;
@@ -83,6 +91,14 @@ class HttpRequest {
 
   // Drops the running transfer and the response.
   void Abort();
+
+  // While a transfer runs, every wait processes the program's pending events
+  // every few milliseconds, so the window answers during a fetch. When
+  // `*flag` (may be null) is true at such a point, the transfer is dropped at
+  // once and the request fails as cancelled. The flag must outlive the waits.
+  void SetCancelFlag(const bool* flag);
+  // Why the last transfer ended without a response (kNone after a response).
+  TransferFailure LastFailure() const;
 
   int Status() const;
   std::string StatusText() const;

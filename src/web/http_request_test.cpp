@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/event_pump.h"
 #include "testing/test_server.h"
 
 namespace qarvo {
@@ -328,6 +329,98 @@ TEST(HttpRequestTest, OptionsAreKept) {
   request.Open("GET", server.url("/"));
   request.Send();
   EXPECT_EQ(server.lastRequest().header("User-Agent"), "Agent/1.0");
+}
+
+namespace wait_pumping {
+
+// A pump that counts its calls and raises the cancel flag after a while, as
+// a stop click handled during the wait would.
+int pumpCalls = 0;
+int cancelAfterCalls = -1;
+bool cancelFlag = false;
+void countingPump() {
+  ++pumpCalls;
+  if (cancelAfterCalls >= 0 && pumpCalls >= cancelAfterCalls)
+    cancelFlag = true;
+}
+
+struct PumpGuard {
+  PumpGuard(int cancelAfter) {
+    pumpCalls = 0;
+    cancelAfterCalls = cancelAfter;
+    cancelFlag = false;
+    previous = setEventPump(&countingPump);
+  }
+  ~PumpGuard() { setEventPump(previous); }
+  EventPump previous;
+};
+
+}  // namespace wait_pumping
+
+TEST(HttpRequestTest, WaitingForASlowAnswerKeepsPumpingEventsAndACancelEndsItAtOnce) {
+  using namespace wait_pumping;
+  TestServer server;
+  server.reply("/slow", Reply{.body = "late", .delayMs = 400});
+  {
+    // Not cancelled: the answer arrives, and the wait pumped events all along
+    // (about every 10 ms, so far more than a handful of times in 400 ms).
+    PumpGuard guard(-1);
+    HttpRequest request;
+    request.SetCancelFlag(&cancelFlag);
+    request.Open("GET", server.url("/slow"), true);
+    request.Send();
+    EXPECT_TRUE(request.WaitForResponse(5));
+    EXPECT_EQ(toText(request.ResponseBody()), "late");
+    EXPECT_EQ(request.LastFailure(), TransferFailure::kNone);
+    EXPECT_GE(pumpCalls, 10);
+  }
+  {
+    // Cancelled by a pumped event: the wait ends long before the answer.
+    server.reply("/slower", Reply{.body = "never read", .delayMs = 5000});
+    PumpGuard guard(3);
+    HttpRequest request;
+    request.SetCancelFlag(&cancelFlag);
+    request.Open("GET", server.url("/slower"), true);
+    auto start = Clock::now();
+    request.Send();
+    EXPECT_FALSE(request.WaitForResponse(30));
+    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_EQ(request.LastFailure(), TransferFailure::kCancelled);
+    expectEmptyResponse(request);
+  }
+  {
+    // A flag already raised sends nothing at all.
+    PumpGuard guard(0);
+    cancelFlag = true;
+    const size_t before = server.requestCount();
+    HttpRequest request;
+    request.SetCancelFlag(&cancelFlag);
+    request.Open("GET", server.url("/slow"));
+    request.Send();
+    EXPECT_EQ(request.LastFailure(), TransferFailure::kCancelled);
+    EXPECT_EQ(server.requestCount(), before);
+  }
+}
+
+TEST(HttpRequestTest, LastFailureTellsARefusedConnectionFromATimeOut) {
+  HttpRequest request;
+  {
+    std::string url;
+    {
+      RawServer closed(RawServer::neverAnswer());  // listened on, then closed
+      url = closed.url("/");
+    }
+    request.Open("GET", url);
+    request.Send();
+    EXPECT_EQ(request.LastFailure(), TransferFailure::kConnection);
+  }
+  TestServer server;
+  server.reply("/slow", Reply{.body = "late", .delayMs = 3000});
+  request.SetTimeouts(1000, 1000, 1000, 500);
+  request.Open("GET", server.url("/slow"), true);
+  request.Send();
+  EXPECT_FALSE(request.WaitForResponse(10));
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kTimeout);
 }
 
 }  // namespace
