@@ -16,11 +16,21 @@ inline bool matchesAt(TextView text, std::size_t at, TextView what, bool ignoreC
     return false;
   if (!ignoreCase)
     return std::memcmp(text.data() + at, what.data(), what.size()) == 0;
-  // Folding byte by byte is safe for the pattern too: both sides fold only
-  // ASCII letters, and a trail byte never starts a comparison.
-  for (std::size_t i = 0; i < what.size(); ++i) {
+  // Only the bytes that start a character fold. A trail byte may have the
+  // value of an ASCII letter ("\xC4A" and "\xC4a" are two different
+  // characters), so it is compared as it is. Both sides walk the same
+  // characters: a lead byte never folds, so where they agree on it, both have
+  // a double-byte character there.
+  for (std::size_t i = 0; i < what.size();) {
+    if (isLeadByte(static_cast<unsigned char>(what[i])) && i + 1 < what.size()) {
+      if (text[at + i] != what[i] || text[at + i + 1] != what[i + 1])
+        return false;
+      i += 2;
+      continue;
+    }
     if (asciiLower(text[at + i]) != asciiLower(what[i]))
       return false;
+    ++i;
   }
   return true;
 }

@@ -1,9 +1,12 @@
-// Double-byte helpers for GBK text.
+// Double-byte helpers for text in the system code page (GB18030).
 //
 // Every search in the program walks text character by character: a byte of
-// 0x80 or above starts a two-byte character, and its second (trail) byte is
-// never looked at on its own, even where it has the value of an ASCII
-// character such as "\", "[" or "|". Case folding touches ASCII letters only.
+// 0x80 or above starts a two-byte unit, and its second (trail) byte is never
+// looked at on its own, even where it has the value of an ASCII character such
+// as "\", "[" or "|". A four-byte GB18030 character is two such units (a lead
+// byte and a digit, twice), so the walk stays aligned over it. Case folding
+// touches ASCII letters that start a character only: a trail byte with the
+// value of a letter is compared as it is ("\xC4A" and "\xC4a" differ).
 #pragma once
 
 #include <cstddef>
@@ -51,7 +54,9 @@ std::size_t searchBytes(TextView text, TextView what, std::size_t from = 0);
 // 1-based position of the first occurrence of `what` in `text` at or after the
 // 1-based position `start` (a start at or below 1 searches from the
 // beginning), stepping over double-byte characters so that a match never
-// begins on a trail byte. -1 when absent or when `what` is empty.
+// begins on a trail byte. With ignoreCase, ASCII letters that start a
+// character fold; trail bytes compare as they are. -1 when absent or when
+// `what` is empty.
 int findText(TextView text, TextView what, int start = 1, bool ignoreCase = false);
 
 // 1-based position of the last occurrence of `what` that lies entirely within

@@ -485,8 +485,8 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
         if (second < 'a' || second > 'z')
           continue;
       }
-      // The element's own name, as written, up to the first blank or line
-      // break.
+      // The element's own name, up to the first blank or line break, folded
+      // like the text it is searched in: "<DIV>" ends at "</div>" there.
       TextView name = m.substr(1, m.size() - 2);
       std::size_t cutAt = 0;
       while (cutAt < name.size() && !isBlankByte(name[cutAt]))
@@ -494,6 +494,10 @@ Text MarkupExtractor::findElement(TextView doc, const FindElementOptions& option
       name = name.substr(0, cutAt);
       elementOpening = joined({"<", name});
       elementClosing = joined({"</", name, ">"});
+      if (caseInsensitive) {
+        asciiToLowerInPlace(&elementOpening);
+        asciiToLowerInPlace(&elementClosing);
+      }
       elementOpen = &elementOpening;
       elementClose = &elementClosing;
     }

@@ -157,6 +157,21 @@ TEST(FindElement, AnyTagAndLettersOnly) {
   EXPECT_EQ(extractor.findElement("<td\r\nclass=x>1</td>", {.raw = true}), "<td\r\nclass=x>1</td>");
 }
 
+// The element's name, as written, is searched in the folded document: an
+// upper-case element still finds its closing tag and its nested namesakes.
+TEST(FindElement, AnyTagFindsTheClosingTagOfAnUpperCaseName) {
+  MarkupExtractor extractor;
+  EXPECT_EQ(extractor.findElement("<DIV>x</DIV>tail", {}), "<DIV>x</DIV>");
+  EXPECT_EQ(extractor.findElement("<Div a=1><div>in</DIV>out</dIV>tail", {.raw = true}),
+            "<Div a=1><div>in</DIV>out</dIV>");
+  EXPECT_EQ(extractor.findElement("<TD>1</TD>", {.innerOnly = true}), "1");
+  EXPECT_EQ(extractor.findAll("<UL><LI>a</LI></UL>", {}), 2);
+  EXPECT_THAT(allItems(extractor), ElementsAre("<UL><LI>a</LI></UL>", "<LI>a</LI>"));
+  // Case-sensitive: only the same spelling closes it.
+  EXPECT_EQ(extractor.findElement("<DIV>x</div></DIV>", {.caseInsensitive = false}),
+            "<DIV>x</div></DIV>");
+}
+
 TEST(FindElement, TightensEqualsUnlessRaw) {
   const Text doc = gbk("<p title = \"a\">a = b　=　c</p>");
   MarkupExtractor extractor;
