@@ -102,6 +102,28 @@ TEST(TextBetween, BackwardFindsNearestLeftMarker) {
   EXPECT_EQ(std::atoi(textBetween(total, gbk("共"), gbk("页，到第"), &position, true).c_str()), 12);
 }
 
+// Markers that share a byte: the left marker must end before the right one
+// begins (backward), and the right marker is searched only after the whole
+// left one (forward).
+TEST(TextBetween, MarkersNeverOverlap) {
+  int position = 0;
+  EXPECT_EQ(textBetween("ab-abc", "ab", "bc", &position, true), "-a");
+  EXPECT_EQ(position, 7);
+  position = 0;
+  EXPECT_EQ(textBetween("<li>17</li><lico-pager-end", "<li", "ico-pager-end", &position, true),
+            ">17</li><l");
+  // Nothing before the right marker but the overlapping left marker.
+  position = 0;
+  EXPECT_EQ(textBetween("abc", "ab", "bc", &position, true), "");
+  EXPECT_EQ(position, -2);
+  position = 0;
+  EXPECT_EQ(textBetween("abc-bc", "ab", "bc", &position), "c-");
+  EXPECT_EQ(position, 7);
+  position = 0;
+  EXPECT_EQ(textBetween("abc", "ab", "bc", &position), "");
+  EXPECT_EQ(position, -2);
+}
+
 TEST(TextBetween, BackwardHonoursLastRight) {
   const Text text = "<a>1</a>2</a>";
   int position = 0;
@@ -172,6 +194,46 @@ TEST(TextBetweenSingle, BackwardWalksFromTheEnd) {
   EXPECT_EQ(position, 1);
   EXPECT_EQ(textBetweenSingle(text, "<a>", "</a>", 0, 0, &position, true), "");
   EXPECT_EQ(position, 1);
+}
+
+TEST(TextBetweenSingle, MarkersNeverOverlap) {
+  int position = 0;
+  EXPECT_EQ(textBetweenSingle("ab-abc", "ab", "bc", 0, 0, &position, true), "-a");
+  EXPECT_EQ(position, 1);
+  position = 0;
+  EXPECT_EQ(textBetweenSingle("<li>17</li><lico-pager-end", "<li", "ico-pager-end", 0, 0, &position,
+                              true),
+            ">17</li><l");
+  position = 0;
+  EXPECT_EQ(textBetweenSingle("abc-bc", "ab", "bc", 0, 0, &position), "c-");
+  EXPECT_EQ(position, 7);
+  position = 5;
+  EXPECT_EQ(textBetweenSingle("abc", "ab", "bc", 0, 0, &position), "");
+  EXPECT_EQ(position, 5);
+  // Walking backward, the next right marker lies wholly before the left
+  // marker of the occurrence just read, not across its first byte.
+  position = 0;
+  EXPECT_EQ(textBetweenSingle("<1><2><", "<", "><", 0, 0, &position, true), "2");
+  EXPECT_EQ(position, 4);
+  EXPECT_EQ(textBetweenSingle("<1><2><", "<", "><", 0, 0, &position, true), "");
+  EXPECT_EQ(position, 4);
+}
+
+TEST(TextBetweenFromEnd, MarkersNeverOverlap) {
+  int position = 0;
+  EXPECT_EQ(textBetweenFromEnd("ab-abc", "ab", "bc", &position, true), "-a");
+  EXPECT_EQ(position, 1);
+  position = 0;
+  EXPECT_EQ(
+      textBetweenFromEnd("<li>17</li><lico-pager-end", "<li", "ico-pager-end", &position, true),
+      ">17</li><l");
+  position = 0;
+  EXPECT_EQ(textBetweenFromEnd("abc-bc", "ab", "bc", &position), "c-");
+  EXPECT_EQ(position, 7);
+  position = 0;
+  EXPECT_EQ(textBetweenFromEnd("<1><2><", "<", "><", &position, true), "2");
+  EXPECT_EQ(textBetweenFromEnd("<1><2><", "<", "><", &position, true), "");
+  EXPECT_EQ(position, 4);
 }
 
 TEST(TextBetweenFromEnd, BackwardAndFailureRestoresPosition) {
