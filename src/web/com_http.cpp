@@ -12,8 +12,10 @@
 #include "text/keyword_search.h"
 #include "text/split_text.h"
 #include "text/text_between.h"
+#include "web/cookie_text.h"
 #include "web/decode_response.h"
 #include "web/internet_fetch.h"
+#include "web/system_proxy.h"
 #include "web/win_http_fetch.h"
 
 namespace qarvo {
@@ -48,14 +50,6 @@ int truncatedMs(double value) {
   return static_cast<int>(value);  // toward zero
 }
 
-// The system proxy: the http_proxy environment value (empty when unset).
-Text systemProxyServer() {
-  const char* value = std::getenv("http_proxy");
-  if (value == nullptr || *value == '\0')
-    value = std::getenv("HTTP_PROXY");
-  return value == nullptr ? Text() : Text(value);
-}
-
 // Whether response headers declare UTF-8: charset=utf-8 unquoted, in double or
 // in single quotes, letter case ignored.
 bool declaresUtf8(TextView headers) {
@@ -75,12 +69,19 @@ void setHeaderLines(ComHttp& http, TextView lines) {
   }
 }
 
-// A proxy text as the page fetch takes it: "IE" stands for the system's proxy;
-// pending events run once; an empty proxy leaves the component's defaults.
-void setPageProxy(ComHttp& http, const Text& given) {
-  Text proxy = given == "IE" ? systemProxyServer() : given;
+// A proxy text as the page fetch takes it: "IE" stands for the system's proxy
+// for `url` (by its scheme), with the system's no_proxy hosts as the bypass
+// list; pending events run once; an empty proxy leaves the component's
+// defaults.
+void setPageProxy(ComHttp& http, const Text& given, TextView url) {
+  Text proxy = given;
+  Text bypass;
+  if (given == "IE") {
+    proxy = systemProxyFor(url);
+    bypass = systemProxyBypass();
+  }
   processPendingEvents();
-  http.setProxy(proxy.empty() ? kProxySettingDefault : kProxySettingProxy, proxy, {});
+  http.setProxy(proxy.empty() ? kProxySettingDefault : kProxySettingProxy, proxy, bypass);
 }
 
 // The opening of the plain probes: redirects off, short time-outs, the old
@@ -343,31 +344,11 @@ void ComHttp::setAutoLogonPolicy(int policy) {
 }
 
 Text ComHttp::responseCookieValue(TextView name) const {
-  Text headers = getAllResponseHeaders();
-  TextView all(headers);
-  for (TextView prefix : {TextView("Set-Cookie: "), TextView("Set-Cookie:")}) {
-    Text left = Text(prefix) + Text(name) + "=";
-    std::size_t at = all.find(left);
-    if (at == TextView::npos)
-      continue;
-    TextView value = all.substr(at + left.size());
-    // The value ends at its ";", and never runs on past its own header line.
-    Text found(value.substr(0, value.find_first_of(";\r\n")));
-    if (!found.empty())
-      return found;
-  }
-  return {};
+  return responseCookieValueOf(getAllResponseHeaders(), name);
 }
 
 Text ComHttp::setCookieLines() const {
-  Text lines;
-  for (const Text& line : splitText(getAllResponseHeaders(), "\r\n")) {
-    if (line.starts_with("Set-Cookie:")) {
-      lines += line;
-      lines += "\r\n";
-    }
-  }
-  return lines;
+  return setCookieLinesOf(getAllResponseHeaders());
 }
 
 void ComHttp::sendPageRequest(const Text& url, const PageRequestParts& parts,
@@ -420,7 +401,7 @@ void ComHttp::sendPageRequest(const Text& url, const PageRequestParts& parts,
 
   // 9. Proxy.
   if (parts.proxy && *parts.proxy != "-1")
-    setPageProxy(*this, *parts.proxy);
+    setPageProxy(*this, *parts.proxy, target);
 
   // 10, 11. Send and wait.
   send(parts.postText, parts.postBytes);
@@ -481,7 +462,7 @@ Text ComHttp::fetchVia(int kind, const Text& url, const FetchPageOptions& option
   // fetchPage's proxy words mean the same here: "-1" none, "IE" the system's.
   Text proxy;
   if (options.proxy && *options.proxy != "-1")
-    proxy = *options.proxy == "IE" ? systemProxyServer() : *options.proxy;
+    proxy = *options.proxy == "IE" ? systemProxyForFetch(url) : *options.proxy;
 
   Text target = url;
   return fetchPageDirect(&target, {.postText = options.postText,
@@ -626,8 +607,11 @@ Text ComHttp::locationOf(const Text& url, const LocationOptions& options) {
             options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent,
             options.referer, options.cookies);
   setHeaderLines(*this, options.extraHeaders);
-  if (!options.proxy.empty())
-    setPageProxy(*this, options.proxy);
+  if (!options.proxy.empty()) {
+    Text target = url;
+    normaliseUrl(&target);
+    setPageProxy(*this, options.proxy, target);
+  }
   send(options.postText);
   if (!options.synchronous)
     waitForResponse(posting ? 100 : 25);
@@ -663,7 +647,7 @@ double ComHttp::probeStatus(const Text& url, const ProbeStatusOptions& options) 
     setRequestHeader("Cookie", &value);
   }
   if (options.proxy && *options.proxy != "-1")
-    setPageProxy(*this, *options.proxy);
+    setPageProxy(*this, *options.proxy, target);
   send();
   if (!options.synchronous)
     waitForResponse(options.timeoutSeconds == 0 ? 25 : options.timeoutSeconds);
@@ -671,8 +655,7 @@ double ComHttp::probeStatus(const Text& url, const ProbeStatusOptions& options) 
 }
 
 Text ComHttp::responseCookies() const {
-  Text cookies = replaceAllText(setCookieLines(), "Set-Cookie: ", "");
-  return replaceAllText(cookies, "\r\n", "; ");
+  return responseCookiesOf(getAllResponseHeaders());
 }
 
 }  // namespace qarvo

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
@@ -52,35 +56,172 @@ void setGzipDecompressorAvailable(bool available) {
   gzipAvailable = available;
 }
 
-Bytes gunzipBytes(const Bytes& bytes) {
+namespace {
+
+// The gzip (or zlib) stream in `input` inflated into *out (replaced), in rounds
+// of up to 8192 input and 8192 output bytes. Output beyond
+// kMaxResponseBodyBytes is refused: *out is then empty.
+template <typename Buffer>
+void inflateInto(std::string_view input, Buffer* out) {
+  out->clear();
   z_stream stream{};
   if (inflateInit2(&stream, 15 + 32) != Z_OK)
-    return {};  // gzip or zlib header
-  Bytes result;
+    return;  // gzip or zlib header
+  // A gzip stream ends with its length modulo 2^32: room for that much saves
+  // the copies of growing (a false figure costs address space, not memory).
+  if (input.size() >= 18) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, input.data() + input.size() - 4, 4);
+    out->reserve(std::min<std::size_t>(length, kMaxResponseBodyBytes));
+  }
   unsigned char output[kGzipBlock];
   std::size_t position = 0;
   while (true) {
-    std::size_t take = std::min(kGzipBlock, bytes.size() - position);
-    stream.next_in = const_cast<Bytef*>(bytes.data() + position);
+    std::size_t take = std::min(kGzipBlock, input.size() - position);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data() + position));
     stream.avail_in = static_cast<uInt>(take);
     stream.next_out = output;
     stream.avail_out = static_cast<uInt>(kGzipBlock);
     int status = inflate(&stream, Z_NO_FLUSH);
     std::size_t consumed = take - stream.avail_in;
     std::size_t produced = kGzipBlock - stream.avail_out;
-    result.insert(result.end(), output, output + produced);
-    position += consumed;
-    if (result.size() > kMaxResponseBodyBytes) {
+    if (out->size() + produced > kMaxResponseBodyBytes) {
       // A small body that inflates without end is not followed into memory.
-      result.clear();
+      out->clear();
+      out->shrink_to_fit();
       break;
     }
+    out->insert(out->end(), output, output + produced);
+    position += consumed;
     if (status != Z_OK)
       break;  // stream end, a fault, or no way forward
     if (consumed == 0 && produced == 0)
       break;
   }
   inflateEnd(&stream);
+}
+
+std::string_view viewOf(const Bytes& bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+bool sameCharset(TextView a, const char* b) {
+  return asciiToLower(a) == asciiToLower(TextView(b));
+}
+
+// How conversions are cut into pieces: where a piece may end so that every
+// character lies wholly in one piece, as a conversion of the whole would see
+// it (also around invalid bytes, which the converter steps over as below).
+enum class PieceRule { kWhole, kUtf16Le, kUtf16Be, kUtf8, kBig5 };
+
+PieceRule pieceRuleOf(TextView charset) {
+  if (sameCharset(charset, "UTF-16LE"))
+    return PieceRule::kUtf16Le;
+  if (sameCharset(charset, "UTF-16BE"))
+    return PieceRule::kUtf16Be;
+  if (sameCharset(charset, "UTF-8"))
+    return PieceRule::kUtf8;
+  if (sameCharset(charset, "BIG5") || sameCharset(charset, "BIG5-HKSCS"))
+    return PieceRule::kBig5;
+  return PieceRule::kWhole;
+}
+
+// Input bytes converted at a time: the converter's scratch stays this small
+// however large the body.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+// How far back from a piece's nominal end a byte that stands alone is looked for.
+constexpr std::size_t kBoundaryLookBack = 64;
+
+// Bytes of the sequence at input[at] as the converter steps over it: a
+// well-formed sequence whole, any other byte alone.
+std::size_t utf8Step(std::string_view input, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(input[at + i]); };
+  const unsigned lead = byte(0);
+  std::size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+  if (lead >= 0xF5 || n > input.size() - at)
+    return 1;
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((byte(i) & 0xC0) != 0x80)
+      return 1;
+  }
+  return n;
+}
+
+// The end of the piece that starts at `at`.
+std::size_t pieceEnd(std::string_view input, std::size_t at, PieceRule rule) {
+  const std::size_t size = input.size();
+  if (rule == PieceRule::kWhole || size - at <= kPieceBytes)
+    return size;
+  std::size_t end = at + kPieceBytes;
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(input[i]); };
+  switch (rule) {
+    case PieceRule::kUtf16Le:
+    case PieceRule::kUtf16Be: {
+      // Whole units, and never after the first half of a surrogate pair.
+      const unsigned high = rule == PieceRule::kUtf16Le ? byte(end - 1) : byte(end - 2);
+      if (high >= 0xD8 && high <= 0xDB)
+        end -= 2;
+      return end;
+    }
+    case PieceRule::kUtf8:
+    case PieceRule::kBig5: {
+      // Right after a byte that no sequence continues with: ASCII for UTF-8,
+      // a byte below 0x40 (never a trail byte) for Big5.
+      const unsigned alone = rule == PieceRule::kUtf8 ? 0x80 : 0x40;
+      for (std::size_t i = end; i > end - kBoundaryLookBack; --i) {
+        if (byte(i - 1) < alone)
+          return i;
+      }
+      // None near: step through the piece from its start as the converter would.
+      std::size_t p = at;
+      while (p < end) {
+        if (rule == PieceRule::kUtf8)
+          p += utf8Step(input, p);
+        else
+          p += byte(p) >= 0x81 ? 2 : 1;
+      }
+      return std::min(p, size);
+    }
+    case PieceRule::kWhole:
+      break;
+  }
+  return size;
+}
+
+}  // namespace
+
+bool convertCharsetInto(std::string_view input, TextView fromCharset, TextView toCharset,
+                        std::string_view substitute, std::string* out) {
+  const std::string to(toCharset);
+  // UTF-16BE goes through the UTF-16LE converter with its bytes swapped, so
+  // that after an invalid unit the conversion goes on at the next unit.
+  const bool swapped = sameCharset(fromCharset, "UTF-16BE");
+  const std::string from = swapped ? std::string("UTF-16LE") : std::string(fromCharset);
+  const PieceRule rule = pieceRuleOf(fromCharset);
+  out->reserve(out->size() + input.size() + 16);
+  std::string scratch;
+  std::string piece;
+  std::size_t at = 0;
+  do {
+    const std::size_t end = pieceEnd(input, at, rule);
+    std::string_view part = input.substr(at, end - at);
+    if (swapped) {
+      scratch.assign(part);
+      for (std::size_t i = 0; i + 1 < scratch.size(); i += 2)
+        std::swap(scratch[i], scratch[i + 1]);
+      part = scratch;
+    }
+    if (!convertEncoding(part, from.c_str(), to.c_str(), substitute, &piece))
+      return false;
+    out->append(piece);
+    at = end;
+  } while (at < input.size());
+  return true;
+}
+
+Bytes gunzipBytes(const Bytes& bytes) {
+  Bytes result;
+  inflateInto(viewOf(bytes), &result);
   return result;
 }
 
@@ -122,20 +263,23 @@ bool metaCharset(TextView page, int* detected) {
   }
 }
 
-bool looksLikeUtf8(const Bytes& bytes) {
+namespace {
+
+bool looksLikeUtf8(std::string_view bytes) {
   const std::size_t size = bytes.size();
+  const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   std::size_t ascii = 0;
   std::size_t at = 0;
   while (at < size) {
     processPendingEvents();
-    unsigned char byte = bytes[at];
+    unsigned char byte = byteAt(at);
     if (byte < 0x80) {
       ++ascii;
       at += 1;
-    } else if (at + 1 < size && (byte & 0xE0) == 0xC0 && (bytes[at + 1] & 0xC0) == 0x80) {
+    } else if (at + 1 < size && (byte & 0xE0) == 0xC0 && (byteAt(at + 1) & 0xC0) == 0x80) {
       at += 2;
-    } else if (at + 2 < size && (byte & 0xF0) == 0xE0 && (bytes[at + 1] & 0xC0) == 0x80 &&
-               (bytes[at + 2] & 0xC0) == 0x80) {
+    } else if (at + 2 < size && (byte & 0xF0) == 0xE0 && (byteAt(at + 1) & 0xC0) == 0x80 &&
+               (byteAt(at + 2) & 0xC0) == 0x80) {
       at += 3;
     } else {
       return false;
@@ -144,47 +288,55 @@ bool looksLikeUtf8(const Bytes& bytes) {
   return ascii != size;
 }
 
+}  // namespace
+
+bool looksLikeUtf8(const Bytes& bytes) {
+  return looksLikeUtf8(viewOf(bytes));
+}
+
 Bytes convertCharset(const Bytes& bytes, TextView fromCharset, TextView toCharset) {
   if (bytes.empty())
     return {};
-  std::string from(fromCharset);
-  std::string to(toCharset);
   std::string substitute;
-  if (!convertEncoding("?", "ASCII", to.c_str(), "", &substitute))
+  if (!convertEncoding("?", "ASCII", std::string(toCharset).c_str(), "", &substitute))
     return {};
   std::string converted;
-  std::string_view input(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (!convertEncoding(input, from.c_str(), to.c_str(), substitute, &converted))
+  if (!convertCharsetInto(viewOf(bytes), fromCharset, toCharset, substitute, &converted))
     return {};
   return toBytes(converted);
 }
 
+// The body is looked at through one view and never copied: only a file or a
+// gzip body gets a buffer of its own, and the conversion writes the result
+// straight into the text handed back.
 Text decodeResponse(const Bytes& bytes, int mode, int* settledMode, Text* text, TextView sourceText,
                     const std::optional<Text>& fileName) {
-  // 1. The source, as one buffer.
-  std::string buffer;
+  // 1. The source.
+  std::string owned;
+  std::string_view view;
   if (fileName) {
-    if (!readWholeFile(*fileName, &buffer)) {
+    if (!readWholeFile(*fileName, &owned)) {
       if (text != nullptr)
         text->clear();
       return {};
     }
+    view = owned;
   } else if (!bytes.empty()) {
-    buffer.assign(bytes.begin(), bytes.end());
+    view = viewOf(bytes);
   } else {
-    buffer.assign(sourceText);
+    view = sourceText;
   }
 
   // 2. Gzip.
-  if (gzipDecompressorAvailable() && buffer.size() >= 2 &&
-      static_cast<unsigned char>(buffer[0]) == 0x1F &&
-      static_cast<unsigned char>(buffer[1]) == 0x8B) {
-    Bytes inflated = gunzipBytes(toBytes(buffer));
-    buffer.assign(inflated.begin(), inflated.end());
+  if (gzipDecompressorAvailable() && view.size() >= 2 &&
+      static_cast<unsigned char>(view[0]) == 0x1F && static_cast<unsigned char>(view[1]) == 0x8B) {
+    std::string inflated;
+    inflateInto(view, &inflated);
+    owned = std::move(inflated);
+    view = owned;
   }
 
   // 3. Byte-order marks and declared charsets.
-  std::string_view view(buffer);
   std::size_t position = 0;
   int settled = mode;
   if (mode == 3 || mode == 4) {
@@ -204,7 +356,7 @@ Text decodeResponse(const Bytes& bytes, int mode, int* settledMode, Text* text, 
       position = 2;
     } else {
       int detected = 0;
-      metaCharset(asText(view), &detected);
+      metaCharset(view.substr(0, view.find('\0')), &detected);
       if (detected == 1)
         settled = 2;
       if (detected == 2)
@@ -218,16 +370,16 @@ Text decodeResponse(const Bytes& bytes, int mode, int* settledMode, Text* text, 
   std::string_view body = position < view.size() ? view.substr(position) : std::string_view();
 
   // 5. Plausible UTF-8.
-  Bytes bodyBytes(body.begin(), body.end());
-  if (settled == 0 && looksLikeUtf8(bodyBytes))
+  if (settled == 0 && looksLikeUtf8(body))
     settled = 2;
 
-  // 6. Conversion.
+  // 6. Conversion, up to the first zero byte.
   Text result;
-  if (const char* charset = charsetOfMode(settled); charset != nullptr && !bodyBytes.empty()) {
-    Bytes converted = convertCharset(bodyBytes, charset, "GB18030");
-    result =
-        asText(std::string_view(reinterpret_cast<const char*>(converted.data()), converted.size()));
+  if (const char* charset = charsetOfMode(settled); charset != nullptr && !body.empty()) {
+    if (!convertCharsetInto(body, charset, "GB18030", "?", &result))
+      result.clear();
+    if (std::size_t zero = result.find('\0'); zero != Text::npos)
+      result.resize(zero);
   }
 
   // 7. Otherwise the raw bytes, a mark included.
@@ -235,6 +387,9 @@ Text decodeResponse(const Bytes& bytes, int mode, int* settledMode, Text* text, 
     result = asText(view);
     settled = 1;
   }
+  // Room reserved for a result that came out much shorter is given back.
+  if (result.capacity() > 2 * result.size() + 4096)
+    result.shrink_to_fit();
 
   if (settledMode != nullptr)
     *settledMode = settled;

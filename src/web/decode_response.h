@@ -10,6 +10,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/text.h"
 
@@ -54,5 +56,14 @@ bool looksLikeUtf8(const Bytes& bytes);
 // "UTF-16BE", "BIG5", "BIG5-HKSCS", "GB18030", ...). Lenient: what cannot be
 // converted is substituted. Empty when a charset is unknown.
 Bytes convertCharset(const Bytes& bytes, TextView fromCharset, TextView toCharset);
+
+// `input` converted as convertCharset does, appended to *out, with
+// `substitute` (in the target charset) for what cannot be converted. Large
+// inputs go through the converter in pieces cut between characters, so the
+// scratch memory stays small and the result is that of one conversion. After
+// an invalid UTF-16 unit (either byte order) the conversion goes on at the
+// next unit. False when a charset is unknown.
+bool convertCharsetInto(std::string_view input, TextView fromCharset, TextView toCharset,
+                        std::string_view substitute, std::string* out);
 
 }  // namespace qarvo

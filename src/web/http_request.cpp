@@ -13,6 +13,7 @@
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
+#include "web/decode_response.h"
 
 namespace qarvo {
 namespace {
@@ -312,7 +313,8 @@ struct HttpRequest::State {
       self->uploaded = uploadNow;
       self->lastActivity = Clock::now();
     }
-    if (uploadNow >= uploadTotal)
+    // Until curl knows the size, 0 of 0 bytes is no finished upload.
+    if (uploadTotal > 0 && uploadNow >= uploadTotal)
       self->uploadDone = true;
     return 0;
   }
@@ -328,7 +330,9 @@ struct HttpRequest::State {
     curl_easy_reset(easy);
     curl_easy_setopt(easy, CURLOPT_URL, escapeUrl(url).c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure request is never redirected to a plain one.
+    bool secure = asciiToLower(std::string_view(url).substr(0, 8)) == "https://";
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     // Bodies are handed out exactly as the server sent them.
@@ -340,9 +344,10 @@ struct HttpRequest::State {
     } else if (method == "HEAD" && !hasBody) {
       curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else if (method == "POST" || hasBody) {
+      // curl keeps a copy: the body may change (a later Send) while it sends.
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                        static_cast<curl_off_t>(requestBody.size()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, requestBody.data());
+      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, requestBody.data());
       if (method != "POST")
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     } else {
@@ -455,9 +460,16 @@ struct HttpRequest::State {
     if (async) {
       int running = 0;
       curl_multi_perform(multi, &running);
-    } else {
-      drive(std::nullopt);
+      return;
     }
+    // A synchronous request ends within the receive limit as a whole too, so
+    // a server that trickles a byte now and then cannot hold the caller.
+    std::optional<Clock::time_point> cap;
+    if (receiveMs > 0)
+      cap = Clock::now() + std::chrono::milliseconds(receiveMs);
+    drive(cap);
+    if (phase == Phase::kRunning)
+      fail(TransferFailure::kTimeout);
   }
 
   bool done() const { return phase == Phase::kDone; }
@@ -494,19 +506,27 @@ void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value
   s.requestHeaders.emplace_back(std::string(name), std::string(value));
 }
 
+// One Send per Open: a Send without an open request changes nothing, above
+// all not the body of a transfer that runs.
 void HttpRequest::Send() {
+  if (!state_->opened)
+    return;
   state_->requestBody.clear();
   state_->hasBody = false;
   state_->start();
 }
 
 void HttpRequest::Send(std::string_view body) {
+  if (!state_->opened)
+    return;
   state_->requestBody.assign(body);
   state_->hasBody = !body.empty();
   state_->start();
 }
 
 void HttpRequest::Send(const Bytes& body) {
+  if (!state_->opened)
+    return;
   state_->requestBody.assign(body.begin(), body.end());
   state_->hasBody = !body.empty();
   state_->start();
@@ -577,8 +597,9 @@ std::u16string HttpRequest::ResponseText() const {
       charset = "UTF-8";
   }
   std::string units;
-  if (!convertEncoding(body, charset.c_str(), "UTF-16LE", "\xFD\xFF", &units)) {
-    convertEncoding(body, "UTF-8", "UTF-16LE", "\xFD\xFF", &units);
+  if (!convertCharsetInto(body, charset, "UTF-16LE", "\xFD\xFF", &units)) {
+    units.clear();
+    convertCharsetInto(body, "UTF-8", "UTF-16LE", "\xFD\xFF", &units);
   }
   std::u16string text(units.size() / 2, u'\0');
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -13,6 +13,7 @@
 #include "platform/event_pump.h"
 #include "text/split_text.h"
 #include "web/com_http.h"
+#include "web/cookie_text.h"
 #include "web/curl_exchange.h"
 #include "web/win_http_fetch.h"
 
@@ -77,11 +78,12 @@ ExchangeOutput runExchange(const PreparedExchange& prepared) {
   if (!prepared.valid)
     return output;
   CurlExchange exchange;
-  // A line that is no header is left out; the others go.
+  // A line that is no header is left out; the others go. Certificates are
+  // checked: a secure request reaches only a peer that proves its name.
   for (const std::string& line : prepared.headerLines)
     exchange.addHeaderLines({line});
   if (!exchange.setProxy(prepared.proxy) || !exchange.setTimeout(prepared.timeoutMs) ||
-      !exchange.openRequest(prepared.url, prepared.method) || !exchange.ignoreCertificateErrors()) {
+      !exchange.openRequest(prepared.url, prepared.method)) {
     return output;
   }
   ExchangeOutcome outcome = exchange.perform(prepared.body);
@@ -96,20 +98,7 @@ InternetFetchResult finish(ExchangeOutput output) {
   InternetFetchResult result;
   result.body = toBytes(output.body);
   result.headers = std::move(output.head);
-  for (const Text& line : splitText(result.headers, "\r\n")) {
-    if (asciiToLower(TextView(line).substr(0, 11)) != "set-cookie:")
-      continue;
-    TextView value = TextView(line).substr(11);
-    value = value.substr(0, value.find(';'));
-    while (!value.empty() && value.front() == ' ')
-      value.remove_prefix(1);
-    while (!value.empty() && value.back() == ' ')
-      value.remove_suffix(1);
-    if (value.empty())
-      continue;
-    result.cookies += value;
-    result.cookies += "; ";
-  }
+  result.cookies = internetCookiesOf(result.headers);
   return result;
 }
 
@@ -142,7 +131,8 @@ Text internetHeaderText(const InternetFetchRequest& request, bool threaded) {
     if (posting && !hasHeader(text, "Content-Length:"))
       appendLine(&text, "Content-Length: " + std::to_string(request.body.size()));
   }
-  if (!request.cookies.empty())
+  // Cookies with a line break would add header lines of their own: left out.
+  if (!request.cookies.empty() && !breaksHeaderLine(request.cookies))
     appendLine(&text, "Cookie: " + request.cookies);
   return text;
 }

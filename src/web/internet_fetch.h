@@ -6,6 +6,8 @@
 // worker thread while the calling thread waits and lets pending window events
 // run; the worker sees nothing but its parameter block and result, and it has
 // ended (and been joined) before the call returns. libcurl does the work.
+// Both check the peer's certificate on a secure request and never follow a
+// redirect from https to http.
 #pragma once
 
 #include "platform/text.h"
@@ -36,8 +38,9 @@ InternetFetchResult internetFetch(const InternetFetchRequest& request);
 InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request);
 
 // The header text each back-end sends: the given lines, then its default
-// lines for the headers missing. The threaded one drops a "RefererNo" marker
-// from the given headers and then adds no Referer.
+// lines for the headers missing, then the Cookie line (left out when the
+// cookies hold CR or LF). The threaded one drops a "RefererNo" marker from
+// the given headers and then adds no Referer.
 Text internetHeaderText(const InternetFetchRequest& request, bool threaded);
 
 }  // namespace qarvo

@@ -145,41 +145,6 @@ Text normaliseHeaderNames(TextView headers) {
   return out;
 }
 
-Text mergeCookies(TextView oldCookies, TextView newCookies) {
-  auto itemsOf = [](TextView cookies) {
-    Text packed;
-    for (char c : cookies) {
-      if (!isBlank(c))
-        packed += c;
-    }
-    return splitText(packed, ";");
-  };
-  auto nameOf = [](const Text& item) { return item.substr(0, item.find('=')); };
-
-  std::vector<Text> items = itemsOf(newCookies);
-  std::vector<Text> newNames;
-  for (const Text& item : items)
-    newNames.push_back(nameOf(item));
-  for (const Text& item : itemsOf(oldCookies)) {
-    if (std::find(newNames.begin(), newNames.end(), nameOf(item)) == newNames.end())
-      items.push_back(item);
-  }
-
-  Text merged;
-  std::vector<Text> kept;
-  for (const Text& item : items) {
-    if (item.empty() || item.ends_with("=deleted"))
-      continue;
-    if (std::find(kept.begin(), kept.end(), item) != kept.end())
-      continue;
-    kept.push_back(item);
-    if (!merged.empty())
-      merged += "; ";
-    merged += item;
-  }
-  return merged;
-}
-
 Text winHttpHeaderBlock(TextView headers, int method, TextView requestCookies,
                         bool addDefaultHeaders, bool normaliseNames) {
   Text block(headers);
@@ -276,7 +241,10 @@ Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options) {
   if (options.disableRedirects && !exchange.setFollowRedirects(false))
     return fail(kNoRedirectSetting);
 
-  // 11. Headers.
+  // 11. Headers. Cookies with a line break would smuggle in header lines of
+  // their own.
+  if (breaksHeaderLine(options.requestCookies))
+    return fail(kBadHeaders);
   Text block = winHttpHeaderBlock(options.headers, options.method, options.requestCookies,
                                   options.addDefaultHeaders, options.normaliseHeaderNames);
   if (!exchange.addHeaderLines(splitText(block, "\r\n")))
@@ -306,24 +274,17 @@ Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options) {
     statusMessage = statusPartOf(responseHeaders);
   }
 
-  // 16. Cookies and Location.
-  for (const Text& line : splitText(responseHeaders, "\r\n")) {
-    if (TextView(line).substr(0, line.find(": ")) == "Set-Cookie") {
-      TextView value = TextView(line).substr(11);
-      value = trimBlanks(value.substr(0, value.find(';')));
-      if (!value.empty()) {
-        returnedCookies += value;
-        returnedCookies += "; ";
-      }
-    } else if (line.starts_with("Location: ")) {
-      location = line.substr(10);
-    }
+  // 16. Cookies and Location; the window answers once per header line.
+  returnedCookies = returnedCookiesOf(responseHeaders);
+  location = locationHeaderOf(responseHeaders);
+  for (std::size_t at = 0; at != Text::npos && at < responseHeaders.size();) {
     processPendingEvents();
+    at = responseHeaders.find("\r\n", at);
+    if (at != Text::npos)
+      at += 2;
   }
 
   // 17. Cookies carried on from the request.
-  if (returnedCookies.ends_with("; "))
-    returnedCookies.resize(returnedCookies.size() - 2);
   if (options.mergeWithRequest && !options.requestCookies.empty())
     returnedCookies = mergeCookies(options.requestCookies, returnedCookies);
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/text.h"
+#include "web/cookie_text.h"  // mergeCookies
 
 namespace qarvo {
 
@@ -37,13 +38,10 @@ struct WinHttpFetchOptions {
 
 // Fetches `url` (an absolute http or https URL; nothing is put in front) and
 // returns the body, empty after any failure before the body. A body that
-// breaks off is returned as far as it came, with message 713.
+// breaks off is returned as far as it came, with message 713. Request cookies
+// holding CR or LF are refused as bad headers (710): they would add lines of
+// their own to the request.
 Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options = {});
-
-// The cookies of `newCookies` followed by those of `oldCookies` whose names it
-// does not mention; blanks removed, cookies set to "deleted" and repeated
-// items dropped, joined by "; ".
-Text mergeCookies(TextView oldCookies, TextView newCookies);
 
 // Every header name (the text before the first ":" of a line) with the first
 // letter of each "-"-separated part in upper case; values stay as they are.

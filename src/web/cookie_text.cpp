@@ -1,0 +1,145 @@
+#include "web/cookie_text.h"
+
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/dbcs.h"
+#include "text/split_text.h"
+
+namespace qarvo {
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+TextView trimBlanks(TextView text) {
+  while (!text.empty() && isBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+// The value of a Set-Cookie line after its name, up to the first ";", trimmed.
+TextView cookieOfValue(TextView value) {
+  return trimBlanks(value.substr(0, value.find(';')));
+}
+
+}  // namespace
+
+Text setCookieLinesOf(TextView headers) {
+  Text lines;
+  for (const Text& line : splitText(headers, "\r\n")) {
+    if (line.starts_with("Set-Cookie:")) {
+      lines += line;
+      lines += "\r\n";
+    }
+  }
+  return lines;
+}
+
+Text responseCookiesOf(TextView headers) {
+  Text cookies = replaceAllText(setCookieLinesOf(headers), "Set-Cookie: ", "");
+  return replaceAllText(cookies, "\r\n", "; ");
+}
+
+Text responseCookieValueOf(TextView headers, TextView name) {
+  for (TextView prefix : {TextView("Set-Cookie: "), TextView("Set-Cookie:")}) {
+    Text left = Text(prefix) + Text(name) + "=";
+    std::size_t at = headers.find(left);
+    if (at == TextView::npos)
+      continue;
+    TextView value = headers.substr(at + left.size());
+    // The value ends at its ";", and never runs on past its own header line.
+    Text found(value.substr(0, value.find_first_of(";\r\n")));
+    if (!found.empty())
+      return found;
+  }
+  return {};
+}
+
+Text returnedCookiesOf(TextView rawHeaders) {
+  Text cookies;
+  for (const Text& line : splitText(rawHeaders, "\r\n")) {
+    if (TextView(line).substr(0, line.find(": ")) != "Set-Cookie")
+      continue;
+    TextView value = cookieOfValue(TextView(line).substr(11));
+    if (value.empty())
+      continue;
+    if (!cookies.empty())
+      cookies += "; ";
+    cookies += value;
+  }
+  return cookies;
+}
+
+Text internetCookiesOf(TextView rawHeaders) {
+  Text cookies;
+  for (const Text& line : splitText(rawHeaders, "\r\n")) {
+    if (asciiToLower(TextView(line).substr(0, 11)) != "set-cookie:")
+      continue;
+    TextView value = cookieOfValue(TextView(line).substr(11));
+    if (value.empty())
+      continue;
+    cookies += value;
+    cookies += "; ";
+  }
+  return cookies;
+}
+
+Text locationHeaderOf(TextView rawHeaders) {
+  Text location;
+  for (const Text& line : splitText(rawHeaders, "\r\n")) {
+    if (line.starts_with("Location: "))
+      location = line.substr(10);
+  }
+  return location;
+}
+
+Text mergeCookies(TextView oldCookies, TextView newCookies) {
+  auto itemsOf = [](TextView cookies) {
+    Text packed;
+    packed.reserve(cookies.size());
+    for (char c : cookies) {
+      if (!isBlank(c))
+        packed += c;
+    }
+    return splitText(packed, ";");
+  };
+  auto nameOf = [](const Text& item) { return TextView(item).substr(0, item.find('=')); };
+
+  std::vector<Text> items = itemsOf(newCookies);
+  const std::vector<Text> oldItems = itemsOf(oldCookies);
+  {
+    std::unordered_set<TextView> newNames;
+    for (const Text& item : items)
+      newNames.insert(nameOf(item));
+    std::vector<Text> carried;
+    for (const Text& item : oldItems) {
+      if (!newNames.contains(nameOf(item)))
+        carried.push_back(item);
+    }
+    items.insert(items.end(), carried.begin(), carried.end());
+  }
+
+  Text merged;
+  std::unordered_set<TextView> kept;
+  for (const Text& item : items) {
+    if (item.empty() || item.ends_with("=deleted"))
+      continue;
+    if (!kept.insert(item).second)
+      continue;
+    if (!merged.empty())
+      merged += "; ";
+    merged += item;
+  }
+  return merged;
+}
+
+bool breaksHeaderLine(TextView text) {
+  return text.find_first_of("\r\n") != TextView::npos;
+}
+
+}  // namespace qarvo
