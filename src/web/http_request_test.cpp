@@ -423,5 +423,83 @@ TEST(HttpRequestTest, LastFailureTellsARefusedConnectionFromATimeOut) {
   EXPECT_EQ(request.LastFailure(), TransferFailure::kTimeout);
 }
 
+// ---- hostile servers ----
+
+TEST(HttpRequestTest, ASecondSendDuringAnUploadLeavesItsBodyAlone) {
+  // The server reads nothing for a while, so the upload is still going when
+  // the caller sends again without opening. That body must neither replace
+  // nor free the one on its way (AddressSanitizer watches the second).
+  RawServer server([](RawConnection& connection) {
+    connection.pause(300);
+    if (!connection.readRequest().empty())
+      connection.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  const std::string first(8 << 20, 'a');
+  HttpRequest request;
+  request.Open("POST", server.url("/upload"), true);
+  request.Send(first);
+  request.Send(std::string(16 << 20, 'b'));
+  request.Send(Bytes(16 << 20, 'c'));
+  EXPECT_TRUE(request.WaitForResponse(20));
+  EXPECT_EQ(request.Status(), 200);
+  ASSERT_EQ(server.requests().size(), 1u);
+  const std::string received = server.requests()[0];
+  const std::size_t headEnd = received.find("\r\n\r\n");
+  ASSERT_NE(headEnd, std::string::npos);
+  EXPECT_TRUE(received.compare(headEnd + 4, std::string::npos, first) == 0);
+}
+
+TEST(HttpRequestTest, AStalledUploadEndsAtTheSendLimit) {
+  // A server that takes the connection and never reads: the body stops
+  // going out once the socket buffers are full.
+  RawServer server([](RawConnection& connection) { connection.pause(15000); });
+  HttpRequest request;
+  request.SetTimeouts(2000, 2000, 300, 12000);
+  request.Open("POST", server.url("/"));
+  const std::string body(16 << 20, 'x');
+  auto start = Clock::now();
+  request.Send(body);
+  double waited = secondsSince(start);
+  EXPECT_LT(waited, 6.0);  // the receive limit is 12 s
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kTimeout);
+  expectEmptyResponse(request);
+}
+
+TEST(HttpRequestTest, ATricklingServerCannotHoldASynchronousRequest) {
+  // One byte every 100 ms: never silent for long, never done.
+  RawServer server([](RawConnection& connection) {
+    if (connection.readRequest().empty())
+      return;
+    if (!connection.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"))
+      return;
+    for (int i = 0; i < 100 && connection.send("x"); ++i)
+      connection.pause(100);
+  });
+  HttpRequest request;
+  request.SetTimeouts(1000, 1000, 1000, 1000);
+  request.Open("GET", server.url("/"));
+  auto start = Clock::now();
+  request.Send();
+  double waited = secondsSince(start);
+  EXPECT_GE(waited, 0.9);
+  EXPECT_LT(waited, 3.0);
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kTimeout);
+  expectEmptyResponse(request);
+
+  // A silence as long as the receive limit ends it as well.
+  RawServer silent([](RawConnection& connection) {
+    if (connection.readRequest().empty())
+      return;
+    connection.send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
+    connection.pause(8000);
+  });
+  request.SetTimeouts(1000, 1000, 1000, 400);
+  request.Open("GET", silent.url("/"));
+  start = Clock::now();
+  request.Send();
+  EXPECT_LT(secondsSince(start), 2.0);
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kTimeout);
+}
+
 }  // namespace
 }  // namespace qarvo

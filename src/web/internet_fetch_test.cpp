@@ -73,6 +73,15 @@ TEST(InternetHeaderTextTest, DirectDefaults) {
   request.headers = "user-agent: Mine\r\naccept: x\r\nAccept-Language: en\r\nContent-Type: t\r\n";
   request.cookies.clear();
   EXPECT_EQ(internetHeaderText(request, false), request.headers);
+
+  // Cookies that would add header lines of their own are left out whole.
+  for (bool threaded : {false, true}) {
+    request.cookies = "a=1\r\nX-Injected: yes";
+    EXPECT_EQ(internetHeaderText(request, threaded).find("Cookie"), Text::npos);
+    EXPECT_EQ(internetHeaderText(request, threaded).find("X-Injected"), Text::npos);
+    request.cookies = "a=1\nb=2";
+    EXPECT_EQ(internetHeaderText(request, threaded).find("Cookie"), Text::npos);
+  }
 }
 
 TEST(InternetHeaderTextTest, ThreadedDefaultsAndTheRefererMarker) {

@@ -300,6 +300,10 @@ TEST(WinHttpFetchFaultTest, EachFailingStepHasItsMessage) {
   server.reply("/", Reply{.body = "never reached"});
   expectMessage(server.url("/"), {.headers = "not a header line"}, "710 设置协议头失败!", 1.0);
   expectMessage(server.url("/"), {.headers = "Bad Name: x"}, "710 设置协议头失败!", 1.0);
+  // Cookies that would end the Cookie line early and add lines of their own.
+  for (const char* cookies : {"a=1\r\nX-Injected: yes", "a=1\nX-Injected: yes", "a=1\r"}) {
+    expectMessage(server.url("/"), {.requestCookies = cookies}, "710 设置协议头失败!", 1.0);
+  }
   EXPECT_EQ(server.requestCount(), 0u);
 
   const std::string refused =
