@@ -147,6 +147,22 @@ std::size_t utf8Step(std::string_view input, std::size_t at) {
   return n;
 }
 
+// Whether input[at, p) ends in the first bytes of a UTF-8 sequence that
+// would need more bytes than it has.
+bool endsInUnfinishedSequence(std::string_view input, std::size_t at, std::size_t p) {
+  for (std::size_t k = 1; k <= 3 && p >= at + k; ++k) {
+    const unsigned b = static_cast<unsigned char>(input[p - k]);
+    if (b >= 0x80 && b <= 0xBF)
+      continue;
+    const std::size_t n = b >= 0xF0 && b <= 0xF4   ? 4
+                          : b >= 0xE0 && b <= 0xEF ? 3
+                          : b >= 0xC2 && b <= 0xDF ? 2
+                                                   : 0;
+    return n > k;
+  }
+  return false;
+}
+
 // The end of the piece that starts at `at`.
 std::size_t pieceEnd(std::string_view input, std::size_t at, PieceRule rule) {
   const std::size_t size = input.size();
@@ -172,15 +188,18 @@ std::size_t pieceEnd(std::string_view input, std::size_t at, PieceRule rule) {
         if (byte(i - 1) < alone)
           return i;
       }
-      // None near: step through the piece from its start as the converter would.
+      // None near: step through the piece from its start as the converter
+      // would, and end at the last step that leaves no unfinished UTF-8
+      // sequence behind (the converter would take that for a cut-off
+      // character, where the whole text has invalid bytes).
       std::size_t p = at;
+      std::size_t clean = at;
       while (p < end) {
-        if (rule == PieceRule::kUtf8)
-          p += utf8Step(input, p);
-        else
-          p += byte(p) >= 0x81 ? 2 : 1;
+        p += rule == PieceRule::kUtf8 ? utf8Step(input, p) : (byte(p) >= 0x81 ? 2 : 1);
+        if (p <= end && (rule != PieceRule::kUtf8 || !endsInUnfinishedSequence(input, at, p)))
+          clean = p;
       }
-      return std::min(p, size);
+      return std::min(clean > at ? clean : p, size);
     }
     case PieceRule::kWhole:
       break;

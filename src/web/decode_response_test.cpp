@@ -7,6 +7,7 @@
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
 #include "platform/native_file.h"
+#include "testing/resident_memory.h"
 #include "testing/test_server.h"
 #include "web/http_request.h"
 
@@ -230,6 +231,129 @@ TEST(ConvertCharsetTest, LenientAndUnknownCharsets) {
             bytesOf("a?b"));
   EXPECT_TRUE(convertCharset(bytesOf("abc"), "NO-SUCH-CHARSET", "GB18030").empty());
   EXPECT_TRUE(convertCharset({}, "UTF-8", "GB18030").empty());
+}
+
+// ---- UTF-16 after an invalid unit ----
+
+TEST(ConvertCharsetTest, Utf16GoesOnAtTheNextUnitAfterAnInvalidOne) {
+  // "a", a lone low surrogate, a lone high surrogate before "b", then Chinese.
+  const std::string after = encodeAs("b" + kChinese, "UTF-16LE");
+  const std::string le = std::string("a\0", 2) + "\x00\xDC" + "\x3D\xD8" + after;
+  std::string be = le;
+  for (std::size_t i = 0; i + 1 < be.size(); i += 2)
+    std::swap(be[i], be[i + 1]);
+  const Text fromLe = toText(convertCharset(bytesOf(le), "UTF-16LE", "GB18030"));
+  EXPECT_TRUE(fromLe.starts_with("a?"));
+  EXPECT_TRUE(fromLe.ends_with(gbk("b" + kChinese)));
+  // Big-endian units are taken in step after the invalid ones just the same.
+  EXPECT_EQ(toText(convertCharset(bytesOf(be), "UTF-16BE", "GB18030")), fromLe);
+  int settled = 0;
+  EXPECT_EQ(decode("\xFE\xFF" + be, 0, &settled), fromLe);
+  EXPECT_EQ(settled, 4);
+  EXPECT_EQ(decode("\xFE\xFF" + be, 4, &settled), fromLe);
+}
+
+// ---- large bodies go through the converter in pieces ----
+
+// `unit` repeated until the text is at least `bytes` long.
+std::string repeated(std::string_view unit, std::size_t bytes) {
+  std::string text;
+  text.reserve(bytes + unit.size());
+  while (text.size() < bytes)
+    text += unit;
+  return text;
+}
+
+// The conversion of the whole input at once, the reference for the pieces.
+std::string convertedWhole(std::string_view input, const char* from) {
+  std::string out;
+  EXPECT_TRUE(convertEncoding(input, from, "GB18030", "?", &out));
+  return out;
+}
+
+std::string convertedInPieces(std::string_view input, const char* from) {
+  std::string out;
+  EXPECT_TRUE(convertCharsetInto(input, from, "GB18030", "?", &out));
+  return out;
+}
+
+TEST(ConvertCharsetTest, PiecesGiveTheTextOfOneConversion) {
+  constexpr std::size_t kLarge = 700 * 1024;  // several pieces
+  {
+    SCOPED_TRACE("UTF-8 without ASCII, broken sequences among the characters");
+    std::string text = repeated(
+        "中文\xE4\xB8"
+        "網\xFF\xC3\xA9",
+        kLarge);
+    EXPECT_TRUE(convertedInPieces(text, "UTF-8") == convertedWhole(text, "UTF-8"));
+    text.insert(0, "a");  // shifted against the pieces
+    EXPECT_TRUE(convertedInPieces(text, "UTF-8") == convertedWhole(text, "UTF-8"));
+  }
+  {
+    SCOPED_TRACE("UTF-16 with surrogate pairs across every piece boundary");
+    const std::string pair = encodeAs("😀", "UTF-16LE");
+    for (std::size_t shift : {0, 2}) {
+      std::string le = std::string(shift, 'x') + repeated(pair, kLarge);
+      EXPECT_TRUE(convertedInPieces(le, "UTF-16LE") == convertedWhole(le, "UTF-16LE"));
+      std::string be = le;
+      for (std::size_t i = 0; i + 1 < be.size(); i += 2)
+        std::swap(be[i], be[i + 1]);
+      EXPECT_TRUE(convertedInPieces(be, "UTF-16BE") == convertedWhole(le, "UTF-16LE"));
+    }
+    const std::string odd = repeated(encodeAs("中", "UTF-16LE"), kLarge) + "\x41";
+    EXPECT_TRUE(convertedInPieces(odd, "UTF-16LE") == convertedWhole(odd, "UTF-16LE"));
+  }
+  {
+    SCOPED_TRACE("Big5 without bytes that stand alone");
+    const std::string big5 = encodeAs("繁體中文", "BIG5");
+    for (const std::string& text :
+         {repeated(big5, kLarge), "a" + repeated(big5, kLarge), repeated(big5 + "\n", kLarge)}) {
+      EXPECT_TRUE(convertedInPieces(text, "BIG5") == convertedWhole(text, "BIG5"));
+    }
+  }
+}
+
+// ---- memory ----
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPlainAllocator = false;  // the sanitizer keeps freed memory for a while
+#else
+constexpr bool kPlainAllocator = true;
+#endif
+
+// The peak memory of decoding a body of the largest size a fetch accepts,
+// against the body's own size.
+double peakOfDecodingTimesTheBody(const Bytes& body, int mode, Text* text) {
+  const long growth = qarvo::testing::peakGrowthKiB([&] { *text = decodeResponse(body, mode); });
+  return growth < 0 ? -1.0 : growth * 1024.0 / static_cast<double>(body.size());
+}
+
+TEST(DecodeResponseMemoryTest, ALargestBodyDecodesWithinThreeTimesItsSize) {
+  if (!kPlainAllocator)
+    GTEST_SKIP() << "the sanitizer's allocator holds freed memory";
+  const std::string row = "<tr><td>" + kChinese + "</td><td>qarvo-example.com</td></tr>\n";
+  {
+    SCOPED_TRACE("UTF-8 found by looking");
+    const std::string page = repeated(row, kMaxResponseBodyBytes - row.size());
+    const Bytes body(page.begin(), page.end());
+    Text text;
+    const double peak = peakOfDecodingTimesTheBody(body, 0, &text);
+    if (peak < 0)
+      GTEST_SKIP() << "the peak resident size cannot be reset here";
+    EXPECT_LE(peak, 3.0);
+    EXPECT_TRUE(text.starts_with(gbk(row)));
+    EXPECT_EQ(text.size() % gbk(row).size(), 0u);
+  }
+  {
+    SCOPED_TRACE("UTF-16LE with its mark");
+    const std::string units = encodeAs(row, "UTF-16LE");
+    const std::string page = "\xFF\xFE" + repeated(units, kMaxResponseBodyBytes - units.size());
+    const Bytes body(page.begin(), page.end());
+    Text text;
+    const double peak = peakOfDecodingTimesTheBody(body, 0, &text);
+    EXPECT_LE(peak, 3.0);
+    EXPECT_TRUE(text.starts_with(gbk(row)));
+  }
 }
 
 }  // namespace
