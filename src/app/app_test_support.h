@@ -1,10 +1,10 @@
 // Helpers of the window tests: a scratch program folder, answered message
-// boxes, and waiting on the event loop.
+// boxes, and waiting on the event loop for a condition (never for a time).
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTest>
+#include <QWidget>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -61,16 +61,22 @@ class MessageBoxRecorder {
   std::function<void(const Call&)> onShow;
 };
 
+// How long a window test waits for the window system. Generous: on a loaded
+// machine what takes milliseconds can take seconds, and a wait on a condition
+// ends as soon as the condition holds.
+constexpr int kWindowTimeoutMs = 30000;
+
 // Runs the event loop until `done` holds or `timeoutMs` passes.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeoutMs)
-      return false;
-    QTest::qWait(10);
-  }
-  return true;
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWindowTimeoutMs) {
+  return QTest::qWaitFor(done, timeoutMs);
+}
+
+// Waits until `window` is on screen and is the active window. The window
+// system activates a shown window some time after it is exposed; focus and
+// keyboard checks before that fail at random.
+inline bool waitForActiveWindow(QWidget* window) {
+  return QTest::qWaitForWindowExposed(window, kWindowTimeoutMs) &&
+         QTest::qWaitForWindowActive(window, kWindowTimeoutMs);
 }
 
 inline std::string readFile(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <utility>
 
 #include "app/app_test_support.h"
 #include "app/main_window.h"
@@ -19,6 +20,7 @@
 namespace qarvo {
 namespace {
 
+using apptest::kWindowTimeoutMs;
 using apptest::MessageBoxRecorder;
 
 constexpr unsigned kQuestionStyle = 0x4 | 0x40 | 0x1000;
@@ -34,21 +36,48 @@ void click(ListEntryWindow* window, const char* button) {
   QTest::mouseClick(target, Qt::LeftButton);
 }
 
+// Plays `steps` on the list-entry window once it is up and active, then
+// makes sure it is closed, so that a failed step cannot leave askText waiting
+// for ever. Watches for the window from the modal loop itself rather than
+// guessing when it will be there.
+class ListEntryPlayer {
+ public:
+  explicit ListEntryPlayer(std::function<void(ListEntryWindow*)> steps) : steps_(std::move(steps)) {
+    watch_.setInterval(5);
+    QObject::connect(&watch_, &QTimer::timeout, [this] { playOnceShown(); });
+    watch_.start();
+  }
+  bool played() const { return played_; }
+
+ private:
+  void playOnceShown() {
+    ListEntryWindow* window = ListEntryWindow::current();
+    if (window == nullptr || !window->isVisible())
+      return;
+    watch_.stop();
+    played_ = true;
+    [&] {
+      ASSERT_TRUE(apptest::waitForActiveWindow(window));
+      steps_(window);
+    }();
+    if (ListEntryWindow::current() == window && window->isVisible()) {
+      ADD_FAILURE() << "window left open";
+      window->done(0);
+    }
+  }
+
+  std::function<void(ListEntryWindow*)> steps_;
+  QTimer watch_;
+  bool played_ = false;
+};
+
 // Runs askText and plays `steps` on the open window once it shows.
 AskTextResult askWith(const Text& initial, const Text& prompt,
                       std::function<void(ListEntryWindow*)> steps, const Text& info = Text()) {
-  QTimer::singleShot(0, [steps] {
-    ListEntryWindow* window = ListEntryWindow::current();
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    steps(window);
-    // A test that forgot to close it must not hang.
-    if (ListEntryWindow::current() != nullptr && ListEntryWindow::current()->isVisible()) {
-      ADD_FAILURE() << "window left open";
-      ListEntryWindow::current()->done(0);
-    }
-  });
-  return askText(initial, prompt, info);
+  ListEntryPlayer player(std::move(steps));
+  AskTextResult result = askText(initial, prompt, info);
+  EXPECT_TRUE(player.played()) << "the list-entry window never showed";
+  return result;
 }
 
 TEST(AskTextTest, OkWithoutChangeReturnsTheInitialTextExactly) {
@@ -57,7 +86,7 @@ TEST(AskTextTest, OkWithoutChangeReturnsTheInitialTextExactly) {
   AskTextResult result = askWith(initial, gbk("请输入域名列表："), [&](ListEntryWindow* window) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("请输入域名列表："));
     EXPECT_EQ(body(window)->toPlainText(), QStringLiteral("a@b.com\n 张三@例子.cn \n\n"));
-    EXPECT_TRUE(body(window)->hasFocus());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return body(window)->hasFocus(); }, kWindowTimeoutMs));
     EXPECT_TRUE(window->isModal());
     EXPECT_EQ(window->parentWidget(), nullptr);
     click(window, "按钮确定");
@@ -202,7 +231,11 @@ TEST(AskTextTest, LayoutFollowsTheWindowSize) {
         EXPECT_EQ(window->y(), (screen.height() - 30) / 2 - window->height() / 2);
 
         window->resize(400, 300);
-        QTest::qWait(20);
+        // The window system answers the resize later; a configure event of
+        // the size before it, still queued, would undo it for a moment.
+        QGuiApplication::sync();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return window->size() == QSize(400, 300); }, kWindowTimeoutMs));
         const int m = ListEntryWindow::kMargin;
         auto* infoBox = window->findChild<QPlainTextEdit*>(QStringLiteral("编辑框提示"));
         auto* strip = window->findChild<QFrame*>(QStringLiteral("外形框"));
@@ -233,32 +266,30 @@ TEST(AskTextTest, InputButtonKeepsTheListInItsTag) {
   apptest::ScratchProgramFolder program;
   MainWindow window(nullptr);
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, kWindowTimeoutMs));
   MessageBoxRecorder boxes;
   window.setTag(control::kInputButton, "old@x.com");
 
-  auto play = [](std::function<void(ListEntryWindow*)> steps) {
-    QTimer::singleShot(0, [steps] {
-      ListEntryWindow* entry = ListEntryWindow::current();
-      ASSERT_NE(entry, nullptr);
-      steps(entry);
+  {
+    ListEntryPlayer player([](ListEntryWindow* entry) {
+      EXPECT_EQ(entry->windowTitle(), QStringLiteral("请输入域名列表："));
+      EXPECT_EQ(body(entry)->toPlainText(), "old@x.com");
+      body(entry)->setPlainText("new@x.com\n第二@x.com");
+      click(entry, "按钮确定");
     });
-  };
-  play([](ListEntryWindow* entry) {
-    EXPECT_EQ(entry->windowTitle(), QStringLiteral("请输入域名列表："));
-    EXPECT_EQ(body(entry)->toPlainText(), "old@x.com");
-    body(entry)->setPlainText("new@x.com\n第二@x.com");
-    click(entry, "按钮确定");
-  });
-  QTest::mouseClick(window.control("按钮输入"), Qt::LeftButton);
-  EXPECT_EQ(window.tag(control::kInputButton), gbk("new@x.com\r\n第二@x.com"));
-
-  play([](ListEntryWindow* entry) {
-    body(entry)->setPlainText("discarded");
-    click(entry, "按钮取消");
-  });
-  QTest::mouseClick(window.control("按钮输入"), Qt::LeftButton);
-  EXPECT_EQ(window.tag(control::kInputButton), gbk("new@x.com\r\n第二@x.com"));
+    QTest::mouseClick(window.control("按钮输入"), Qt::LeftButton);
+    EXPECT_TRUE(player.played());
+    EXPECT_EQ(window.tag(control::kInputButton), gbk("new@x.com\r\n第二@x.com"));
+  }
+  {
+    ListEntryPlayer player([](ListEntryWindow* entry) {
+      body(entry)->setPlainText("discarded");
+      click(entry, "按钮取消");
+    });
+    QTest::mouseClick(window.control("按钮输入"), Qt::LeftButton);
+    EXPECT_TRUE(player.played());
+    EXPECT_EQ(window.tag(control::kInputButton), gbk("new@x.com\r\n第二@x.com"));
+  }
   window.close();
 }
 
