@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libgumbo-dev
   xvfb xauth x11-utils fonts-wqy-microhei libgl1-mesa-dri
   libcli11-dev libssl-dev openssl qt6-translations-l10n desktop-file-utils appstream
+  dpkg-dev file
 )
 
 missing=()

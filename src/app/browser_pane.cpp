@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QLoggingCategory>
 #include <QOpenGLContext>
@@ -37,6 +38,17 @@ bool prepareSharedOpenGlContext() {
 
 }  // namespace
 
+QString embeddedBrowserModulePath(const QString& programFolder) {
+  const QDir folder(programFolder);
+  for (const QString& candidate : {folder.filePath(kEmbeddedBrowserModule),
+                                   folder.filePath(QStringLiteral("%1/%2").arg(
+                                       kEmbeddedBrowserInstalledFolder, kEmbeddedBrowserModule))}) {
+    if (QFileInfo(candidate).isFile())
+      return QDir::cleanPath(candidate);
+  }
+  return QString();
+}
+
 BrowserPane::BrowserPane(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -56,7 +68,14 @@ bool BrowserPane::ensureBrowser() {
     std::fprintf(stderr, "qarvo-dorvane: no OpenGL context for the embedded browser\n");
     return false;
   }
-  QLibrary module(QDir(QCoreApplication::applicationDirPath()).filePath(kEmbeddedBrowserModule));
+  const QString path = embeddedBrowserModulePath(QCoreApplication::applicationDirPath());
+  if (path.isEmpty()) {
+    std::fprintf(stderr,
+                 "qarvo-dorvane: the browser module %s is missing beside the program and in %s\n",
+                 kEmbeddedBrowserModule, kEmbeddedBrowserInstalledFolder);
+    return false;
+  }
+  QLibrary module(path);
   auto create =
       reinterpret_cast<CreateEmbeddedBrowserFunction>(module.resolve(kCreateEmbeddedBrowserSymbol));
   if (create == nullptr) {

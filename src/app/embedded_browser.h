@@ -32,5 +32,13 @@ class EmbeddedBrowser {
 using CreateEmbeddedBrowserFunction = EmbeddedBrowser* (*)(QWidget* parent);
 inline constexpr char kCreateEmbeddedBrowserSymbol[] = "qarvoCreateEmbeddedBrowser";
 inline constexpr char kEmbeddedBrowserModule[] = "qarvo-browser.so";
+// Where an installed program keeps the module: its private library folder,
+// relative to the folder of the executable (bin/ beside lib/).
+inline constexpr char kEmbeddedBrowserInstalledFolder[] = "../lib/qarvo-dorvane";
+
+// The module for a program in `programFolder`: beside the program (the build
+// folder, an unpacked copy), else in the installed library folder. Empty when
+// neither holds it.
+QString embeddedBrowserModulePath(const QString& programFolder);
 
 }  // namespace qarvo

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "platform/file_places.h"
 #include "platform/native_file.h"
 
 namespace qarvo {
@@ -77,9 +78,24 @@ void prepareBrowserEnvironment() {
 void ProgramState::create() {
   settingsStore = std::make_unique<SettingsStore>();
   programName = gbk(kProgramName);
-  settingsFilePath = qarvo::settingsFilePath(programDirectory(), programName);
+  settingsFilePath = qarvo::settingsFilePath(settingsFolder(&settingsWritable), programName);
+  resultPlace(&resultsWritable);
   // A file that cannot be opened still leaves a working store in memory.
   settingsStore->openSettingsFile(settingsFilePath);
+}
+
+Text ProgramState::unwritablePlacesMessage() const {
+  if (settingsWritable && resultsWritable)
+    return Text();
+  Text message = gbk("程序所在的文件夹不可写入：") + programDirectory() + "\r\n";
+  if (!settingsWritable)
+    message += gbk("设置也无法保存到：") + userConfigFolder() + "\r\n" +
+               gbk("本次更改的设置在关闭后不会保留。") + "\r\n";
+  if (!resultsWritable)
+    message += gbk("查询结果也无法保存到：") + userDocumentsFolder() + "\r\n" +
+               gbk("请用自动保存路径按钮选择一个可写入的文件夹。") + "\r\n";
+  message.resize(message.size() - 2);
+  return message;
 }
 
 void ProgramState::release() {

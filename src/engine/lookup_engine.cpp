@@ -7,6 +7,7 @@
 #include "engine/report_sort.h"
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
+#include "platform/file_places.h"
 #include "platform/native_file.h"
 
 namespace qarvo {
@@ -20,12 +21,6 @@ const Text& idleCaption() {
 const Text& infoTitle() {
   static const Text text = gbk("信息：");
   return text;
-}
-
-// The folder results go to when none was chosen.
-Text defaultResultFolder() {
-  static const Text kFolderName = gbk("查询结果");
-  return programDirectory() + kPathSeparator + kFolderName;
 }
 
 Text resultFilePath(const Text& folder, const Text& address) {
@@ -113,7 +108,7 @@ void LookupEngine::chooseAutoSaveFolder() {
       gbk("选择一个在查询时自动保存到的文件夹（你也可以查询好后再保存查询结果）：");
   Text initial = view_.tag(control::kAutoSaveFolderButton);
   if (initial.empty()) {
-    initial = programDirectory() + kPathSeparator + kDefaultFolderName;
+    initial = resultPlace() + kPathSeparator + kDefaultFolderName;
     createDirectory(initial);
   }
   Text chosen = chooseFolder(view_, initial, kTitle);

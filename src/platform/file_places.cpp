@@ -97,7 +97,20 @@ std::string documentsFromUserDirs(const std::string& home) {
   return std::string();
 }
 
+// The program's own folder when it may keep its files there.
+bool programFolderUsable(const Text& program) {
+  return !runsInstalled() && folderWritable(program);
+}
+
 }  // namespace
+
+bool runsInstalled() {
+  static constexpr std::string_view kBin = "/bin";
+  const Text program = programDirectory();
+  return program.size() >= kBin.size() &&
+         TextView(program).substr(program.size() - kBin.size()) == kBin &&
+         std::filesystem::is_directory(nativePath(program) + "/../lib/" + kConfigFolderName);
+}
 
 bool folderWritable(TextView gbkFolder) {
   if (gbkFolder.empty())
@@ -143,7 +156,7 @@ Text userDocumentsFolder() {
 
 Text settingsFolder(bool* writable) {
   Text program = programDirectory();
-  bool ok = folderWritable(program);
+  bool ok = programFolderUsable(program);
   if (!ok) {
     program = userConfigFolder();
     ok = createFolders(program) && folderWritable(program);
@@ -155,7 +168,7 @@ Text settingsFolder(bool* writable) {
 
 Text resultPlace(bool* writable) {
   Text place = programDirectory();
-  bool ok = folderWritable(place);
+  bool ok = programFolderUsable(place);
   if (!ok) {
     place = userDocumentsFolder();
     ok = createFolders(place) && folderWritable(place);

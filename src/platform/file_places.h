@@ -21,6 +21,12 @@ inline constexpr char kConfigFolderName[] = "qarvo-dorvane";
 // without write permission, nobody writes on a read-only mount.
 bool folderWritable(TextView gbkFolder);
 
+// True when the program runs from an install: its folder is a "bin" folder
+// with the program's private library folder "../lib/qarvo-dorvane" beside it.
+// An installed program never writes beside itself, even where it could (root
+// and /usr/bin, a user and ~/.local/bin).
+bool runsInstalled();
+
 // Creates the folder and its missing parents. True when it exists afterwards.
 bool createFolders(TextView gbkFolder);
 
@@ -36,14 +42,14 @@ Text userConfigFolder();
 // XDG_DOCUMENTS_DIR variable, else the home folder.
 Text userDocumentsFolder();
 
-// The folder of the settings file: the program folder when it is writable,
-// else userConfigFolder(), created with its parents. When that cannot be
+// The folder of the settings file: the program folder when it is writable
+// and not an install, else userConfigFolder(), created with its parents. When that cannot be
 // written either, the configuration folder all the same (the settings then
 // live in memory for the run) and `*writable` is false.
 Text settingsFolder(bool* writable = nullptr);
 
 // The folder the default result folders go into: the program folder when it
-// is writable, else the user's documents folder. `*writable` is false when the
+// is writable and not an install, else the user's documents folder. `*writable` is false when the
 // documents folder cannot be written either (it is created when missing).
 Text resultPlace(bool* writable = nullptr);
 

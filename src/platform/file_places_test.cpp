@@ -131,6 +131,25 @@ TEST_F(FilePlacesTest, ModeBitsOfTheProgramFolderCountForAnOrdinaryUser) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "a folder without write permission counted as writable";
 }
 
+TEST_F(FilePlacesTest, AnInstalledProgramUsesTheUserFoldersEvenWhereItCouldWrite) {
+  // <prefix>/bin with <prefix>/lib/qarvo-dorvane: what `cmake --install`
+  // makes, into ~/.local as much as into /usr.
+  std::filesystem::create_directories(root_ + "/prefix/bin");
+  setProgramDirectory(utf8ToGbk(root_ + "/prefix/bin"));
+  EXPECT_FALSE(runsInstalled());
+  EXPECT_EQ(utf8(settingsFolder()), root_ + "/prefix/bin");
+  std::filesystem::create_directories(root_ + "/prefix/lib/qarvo-dorvane");
+  EXPECT_TRUE(runsInstalled());
+  bool writable = false;
+  EXPECT_EQ(utf8(settingsFolder(&writable)), root_ + "/home/.config/qarvo-dorvane");
+  EXPECT_TRUE(writable);
+  EXPECT_EQ(utf8(defaultResultFolder()), root_ + "/home/查询结果");
+  // Only a "bin" folder counts: a build or unpacked copy keeps its files.
+  std::filesystem::create_directories(root_ + "/copy/lib/qarvo-dorvane");
+  setProgramDirectory(utf8ToGbk(root_ + "/copy"));
+  EXPECT_FALSE(runsInstalled());
+}
+
 TEST_F(FilePlacesTest, ConfigHomeIsHonouredUnlessRelative) {
   programFolderUnwritable();
   {
