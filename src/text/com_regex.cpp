@@ -26,6 +26,9 @@ struct ComRegex::RegexObject {
   pcre2_match_data* matchData = nullptr;
   std::uint32_t captureCount = 0;
   bool jit = false;  // the JIT compiled the pattern
+  // Limits of every match, above PCRE2's defaults (see create()).
+  pcre2_match_context* matchContext = nullptr;
+  pcre2_jit_stack* jitStack = nullptr;
   // Whether every match is known to begin with one of a set of units, and
   // if so, mayStartMatch[b]: a GBK text holding the byte b may give one of
   // them.
@@ -54,6 +57,8 @@ struct ComRegex::RegexObject {
   RegexObject& operator=(const RegexObject&) = delete;
   ~RegexObject() {
     pcre2_match_data_free(matchData);
+    pcre2_match_context_free(matchContext);
+    pcre2_jit_stack_free(jitStack);
     pcre2_code_free(code);
   }
 };
@@ -81,6 +86,9 @@ struct ComRegex::MatchCollection {
 };
 
 namespace {
+
+constexpr std::uint32_t kMatchLimit = 100'000'000;
+constexpr std::size_t kJitStackBytes = 16 * 1024 * 1024;
 
 constexpr std::u16string_view kLineStart = u"(?<![^\\r\\n])";
 constexpr std::u16string_view kLineEnd = u"(?![^\\r\\n])";
@@ -182,12 +190,12 @@ bool forEachMatch(const ComRegex::RegexObject& regex, std::u16string_view subjec
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(regex.matchData);
   while (start <= length) {
     int rc = direct ? pcre2_jit_match(regex.code, unitsOf(subject), length, start, 0,
-                                      regex.matchData, nullptr)
+                                      regex.matchData, regex.matchContext)
                     : pcre2_match(regex.code, unitsOf(subject), length, start, options,
-                                  regex.matchData, nullptr);
+                                  regex.matchData, regex.matchContext);
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
       rc = pcre2_match(regex.code, unitsOf(subject), length, start, options | PCRE2_NO_JIT,
-                       regex.matchData, nullptr);
+                       regex.matchData, regex.matchContext);
     }
     if (rc == PCRE2_ERROR_NOMATCH)
       return true;
@@ -376,6 +384,20 @@ bool ComRegex::create(TextView pattern, std::optional<bool> ignoreCase,
   if (object->code != nullptr) {
     // Without the JIT, matching falls back to the interpreter.
     object->jit = pcre2_jit_compile(object->code, PCRE2_JIT_COMPLETE) == 0;
+    // Cells come from the network and may hold a megabyte of blanks: give
+    // the JIT room beyond its 32 KiB default stack and the interpreter ten
+    // times its default match and depth limits. A match that still runs into
+    // a limit counts as failed; replace() then hands the text back as it was.
+    object->matchContext = pcre2_match_context_create(nullptr);
+    if (object->matchContext != nullptr) {
+      pcre2_set_match_limit(object->matchContext, kMatchLimit);
+      pcre2_set_depth_limit(object->matchContext, kMatchLimit);
+      if (object->jit) {
+        object->jitStack = pcre2_jit_stack_create(32 * 1024, kJitStackBytes, nullptr);
+        if (object->jitStack != nullptr)
+          pcre2_jit_stack_assign(object->matchContext, nullptr, object->jitStack);
+      }
+    }
     pcre2_pattern_info(object->code, PCRE2_INFO_CAPTURECOUNT, &object->captureCount);
     object->matchData = pcre2_match_data_create_from_pattern(object->code, nullptr);
     if (object->matchData == nullptr) {
@@ -437,9 +459,9 @@ Text ComRegex::replace(TextView text, TextView replacement) const {
     expandReplacement(with, source, ov, captureCount, &out);
     copied = ov[1];
   });
-  if (!ok)
-    return Text();
-  if (!any)
+  // A match that failed (a resource limit on a huge cell) leaves the text as
+  // it was: an empty result would wipe out the cell.
+  if (!ok || !any)
     return Text(text);
   out.append(source, copied, Text::npos);
   return utf16ToGbk(out);

@@ -68,7 +68,8 @@ class ComRegex {
 
   // `text` with every match (only the first without Global) replaced by
   // `replacement`. Leaves the match collection and subject alone. Empty text
-  // on a fresh instance or a bad pattern.
+  // on a fresh instance or a bad pattern; `text` as it is when matching stops
+  // at a resource limit (then execute finds no match either).
   Text replace(TextView text, TextView replacement = {}) const;
 
   // Number of matches of the last execute; 0 before any.

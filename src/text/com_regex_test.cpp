@@ -76,6 +76,29 @@ TEST(ComRegexSystemPatterns, BlankTrimmer) {
   EXPECT_EQ(regex.replace("x \n y"), "x\ny");
 }
 
+// Cells of the size a hostile page may send: a megabyte of blanks is
+// cleaned, and a match that PCRE2 gives up on (here a pattern that backtracks
+// without end) leaves the text as it was instead of emptying it.
+TEST(ComRegexSystemPatterns, HugeCellsAreCleanedOrKept) {
+  ComRegex trimmer;
+  ASSERT_TRUE(trimmer.create(gbk("^[ 　\\t\\r\\n]+|[ 　\\t\\r\\n]+$")));
+  const Text megabyte(1 << 20, ' ');
+  EXPECT_EQ(trimmer.replace(megabyte), "");
+  EXPECT_EQ(trimmer.replace(megabyte + "a" + megabyte), "a");
+  Text lines;
+  while (lines.size() < (1u << 20))
+    lines += gbk("　 \r\n\t");
+  EXPECT_EQ(trimmer.replace(lines), "");
+  EXPECT_EQ(trimmer.replace("a" + megabyte + "b"), "a" + megabyte + "b");
+
+  ComRegex runaway;
+  ASSERT_TRUE(runaway.create("(a+)+b"));
+  const Text cell = "x" + Text(40, 'a') + "cb";
+  EXPECT_EQ(runaway.replace(cell), cell);
+  EXPECT_EQ(runaway.execute(cell), 0);
+  EXPECT_EQ(runaway.replace("aab"), "");  // an ordinary match still works
+}
+
 TEST(ComRegexSystemPatterns, EqualsTightener) {
   ComRegex regex;
   ASSERT_TRUE(regex.create(gbk("[\\s　]{0,10}=[\\s　]{0,10}")));
