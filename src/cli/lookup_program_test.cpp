@@ -1,0 +1,368 @@
+// qarvo-lookup itself, run as a user runs it, against the fake services
+// behind a loopback proxy.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/cli_test_support.h"
+#include "cli/resume_journal.h"
+#include "platform/code_page.h"
+#include "testing/fake_services.h"
+
+namespace qarvo::cli {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using testing::FakeServices;
+using testing::FakeSite;
+
+std::vector<std::string> numberedDomains(const std::string& stem, int count) {
+  std::vector<std::string> domains;
+  for (int i = 1; i <= count; ++i)
+    domains.push_back(stem + std::to_string(i) + ".com");
+  return domains;
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i)
+    text += (i > 0 ? separator : "") + parts[i];
+  return text;
+}
+
+class LookupProgramTest : public ::testing::Test {
+ protected:
+  struct Outcome {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+  };
+
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("lookup_program_test." + std::to_string(::getpid()) + "." +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    ASSERT_TRUE(proxy_.start());
+  }
+  void TearDown() override {
+    proxy_.stop();
+    if (!HasFailure())
+      std::filesystem::remove_all(folder_);
+  }
+
+  std::string path(const std::string& name) const { return (folder_ / name).string(); }
+  void writeFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+
+  bool start(ProgramRun& run, std::vector<std::string> arguments,
+             const std::string& standardInput = "/dev/null", int attempt = 0) {
+    const std::string tag = std::to_string(attempt);
+    return run.start(QARVO_LOOKUP_PROGRAM, {.arguments = std::move(arguments),
+                                            .environment = {{"http_proxy", proxy_.url()}},
+                                            .standardInput = standardInput,
+                                            .standardOutput = path("stdout" + tag),
+                                            .standardError = path("stderr" + tag)});
+  }
+  Outcome finish(ProgramRun& run, int attempt = 0, milliseconds limit = seconds(120)) {
+    Outcome outcome;
+    outcome.status = run.wait(limit);
+    outcome.out = fileText(path("stdout" + std::to_string(attempt)));
+    outcome.err = fileText(path("stderr" + std::to_string(attempt)));
+    return outcome;
+  }
+  Outcome runProgram(std::vector<std::string> arguments,
+                     const std::string& standardInput = "/dev/null") {
+    ProgramRun run;
+    if (!start(run, std::move(arguments), standardInput))
+      return {};
+    return finish(run);
+  }
+
+  // The addresses the services were asked about, in order, one per request.
+  std::vector<std::string> askedAddresses() const {
+    std::vector<std::string> asked;
+    for (const auto& request : fakes_.requests()) {
+      if (request.site == FakeSite::kAizhan)
+        asked.push_back(request.param("q"));
+      else if (request.site == FakeSite::kChinaz)
+        asked.push_back(request.param("host"));
+    }
+    return asked;
+  }
+  size_t timesAsked(const std::string& address) const {
+    auto asked = askedAddresses();
+    return static_cast<size_t>(std::count(asked.begin(), asked.end(), address));
+  }
+
+  FakeServices fakes_;
+  FakeServiceProxy proxy_{fakes_};
+  std::filesystem::path folder_;
+};
+
+// --- Results on standard output and in files --------------------------------
+
+TEST_F(LookupProgramTest, CsvRowsAndResultFilesAreExactlyWhatTheServicesAnswered) {
+  const auto multi = numberedDomains("multi", 25);  // two pages of 20
+  fakes_.setAddress(FakeSite::kAizhan, "multi@a.com", {.domains = multi});
+  fakes_.setAddress(FakeSite::kAizhan, "zhang.wei@例子.cn",
+                    {.domains = {"zhangwei.cn", "例子.中国", "a,b.com"}, .gbkPages = true});
+  // A BOM, CR LF, blanks around an address, a blank line; nobody@ has no data.
+  writeFile("list.txt",
+            "\xEF\xBB\xBF"
+            "multi@a.com\r\n  zhang.wei@例子.cn\xE3\x80\x80\r\n\r\n"
+            "nobody@x.example\n");
+
+  Outcome run = runProgram({"-s", "aizhan", "-o", path("results"), path("list.txt")});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  std::string csv = "address,domain,status,pages,reason\n";
+  for (const std::string& domain : multi)
+    csv += "multi@a.com," + domain + ",found,2,\n";
+  csv +=
+      "zhang.wei@例子.cn,zhangwei.cn,found,1,\n"
+      "zhang.wei@例子.cn,例子.中国,found,1,\n"
+      "zhang.wei@例子.cn,\"a,b.com\",found,1,\n"
+      "nobody@x.example,,none,0,\n";
+  EXPECT_EQ(run.out, csv);
+
+  // The window's auto-save files: GBK, CR LF between domains, nothing after
+  // the last; the address as the file name, trimmed.
+  EXPECT_EQ(fileText(path("results/multi@a.com.txt")), gbk(joined(multi, "\r\n")));
+  EXPECT_EQ(fileText(path("results/zhang.wei@例子.cn.txt")),
+            gbk("zhangwei.cn\r\n例子.中国\r\na,b.com"));
+  EXPECT_TRUE(std::filesystem::exists(path("results/nobody@x.example.txt")));
+  EXPECT_EQ(fileText(path("results/nobody@x.example.txt")), "");
+
+  // Page 1 without "&page=", page 2 with it.
+  auto requests = fakes_.requests(FakeSite::kAizhan);
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].query.find("page="), std::string::npos);
+  EXPECT_EQ(requests[1].param("page"), "2");
+  EXPECT_EQ(requests[2].param("q"), "zhang.wei@例子.cn");
+}
+
+TEST_F(LookupProgramTest, JsonLinesFromStandardInputWithoutFiles) {
+  fakes_.setAddress(FakeSite::kChinaz, "a@b.com", {.domains = {"x.com", "y.cn"}});
+  writeFile("list.txt", "a@b.com\nnobody@x.example\n");
+
+  Outcome run = runProgram({"-s", "chinaz", "-f", "jsonl", "-"}, path("list.txt"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "{\"address\":\"a@b.com\",\"status\":\"found\",\"domains\":[\"x.com\",\"y.cn\"],"
+            "\"pages\":1}\n"
+            "{\"address\":\"nobody@x.example\",\"status\":\"none\",\"domains\":[],\"pages\":0}\n");
+  EXPECT_EQ(fakes_.requests(FakeSite::kChinaz).size(), 2u);
+  EXPECT_EQ(fakes_.requests(FakeSite::kAizhan).size(), 0u);
+  // No --out, no files: nothing but the list and the captured streams.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_))
+    ++entries;
+  EXPECT_EQ(entries, 3u);
+}
+
+TEST_F(LookupProgramTest, FailedIncompleteAndInvalidAddressesWriteNoFileAndExitWithOne) {
+  // down@: every attempt at page 1 comes back empty; part@: page 2 does.
+  fakes_.setAddress(FakeSite::kAizhan, "down@a.com",
+                    {.domains = {"d.com"}, .emptyAnswers = {{1, 50}}});
+  fakes_.setAddress(FakeSite::kAizhan, "part@a.com",
+                    {.domains = numberedDomains("part", 30), .emptyAnswers = {{2, 50}}});
+  fakes_.setAddress(FakeSite::kAizhan, "good@a.com", {.domains = {"good.com"}});
+  // An earlier complete result of part@ must survive the incomplete one.
+  std::filesystem::create_directories(path("results"));
+  writeFile("results/part@a.com.txt", "earlier.com");
+  writeFile("list.txt", "down@a.com\npart@a.com\nbad\x01@a.com\n   \ngood@a.com\n");
+
+  Outcome run = runProgram({"-o", path("results"), path("list.txt")});
+  ASSERT_EQ(run.status, 1) << run.err;
+
+  std::string csv =
+      "address,domain,status,pages,reason\n"
+      "down@a.com,,failed,0,connection failed\n";
+  for (const std::string& domain : numberedDomains("part", 20))
+    csv += "part@a.com," + domain + ",incomplete,1,connection failed\n";
+  csv +=
+      "bad\x01@a.com,,failed,0,invalid address\n"
+      ",,failed,0,invalid address\n"
+      "good@a.com,good.com,found,1,\n";
+  EXPECT_EQ(run.out, csv);
+
+  EXPECT_FALSE(std::filesystem::exists(path("results/down@a.com.txt")));
+  EXPECT_EQ(fileText(path("results/part@a.com.txt")), "earlier.com");
+  EXPECT_EQ(fileText(path("results/good@a.com.txt")), "good.com");
+  // Invalid lines are reported with their line numbers and never sent.
+  EXPECT_NE(run.err.find("line 3: control character"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("line 4: empty address"), std::string::npos) << run.err;
+  EXPECT_EQ(askedAddresses().size(), timesAsked("down@a.com") + timesAsked("part@a.com") + 1);
+}
+
+// --- The 站长 sign-in and rate limit -----------------------------------------
+
+TEST_F(LookupProgramTest, ChinazBeyondPageTenNeedsTheCookieFile) {
+  const auto domains = numberedDomains("big", 13 * 20);
+  fakes_.setAddress(FakeSite::kChinaz, "big@a.com", {.domains = domains});
+  writeFile("list.txt", "big@a.com\n");
+
+  Outcome without =
+      runProgram({"-s", "chinaz", "-f", "jsonl", "-o", path("results"), path("list.txt")});
+  EXPECT_EQ(without.status, 1) << without.err;
+  EXPECT_NE(without.out.find("\"status\":\"incomplete\""), std::string::npos) << without.out;
+  EXPECT_NE(without.out.find("\"pages\":10,\"reason\":\"sign-in needed\""), std::string::npos)
+      << without.out;
+  EXPECT_NE(without.err.find("--cookie-file"), std::string::npos) << without.err;
+  EXPECT_FALSE(std::filesystem::exists(path("results/big@a.com.txt")));
+  EXPECT_EQ(fakes_.requests(FakeSite::kChinaz).size(), 10u);
+
+  // The browser's export: the sign-in cookie for the parent domain.
+  fakes_.clearRequests();
+  writeFile("cookies.txt",
+            "# Netscape HTTP Cookie File\n"
+            ".chinaz.com\tTRUE\t/\tFALSE\t0\tchinaz_auth\tsigned-in\n"
+            ".example.com\tTRUE\t/\tFALSE\t0\tother\tno\n");
+  ProgramRun run;
+  ASSERT_TRUE(start(run, {"-s", "chinaz", "-f", "none", "--cookie-file", path("cookies.txt"), "-o",
+                          path("results"), path("list.txt")}));
+  Outcome with = finish(run);
+  ASSERT_EQ(with.status, 0) << with.err;
+  EXPECT_EQ(fileText(path("results/big@a.com.txt")), gbk(joined(domains, "\r\n")));
+  auto requests = fakes_.requests(FakeSite::kChinaz);
+  ASSERT_EQ(requests.size(), 13u);
+  EXPECT_EQ(requests[10].header("Cookie"), "chinaz_auth=signed-in");
+}
+
+TEST_F(LookupProgramTest, TheChinazRateLimitPageEndsTheRunAfterThatAddress) {
+  fakes_.setAddress(FakeSite::kChinaz, "first@a.com",
+                    {.domains = {"one.com"}, .rateLimitedAnswers = {{1, 1}}});
+  fakes_.setAddress(FakeSite::kChinaz, "second@a.com", {.domains = {"two.com"}});
+  writeFile("list.txt", "first@a.com\nsecond@a.com\n");
+
+  Outcome run = runProgram({"-s", "chinaz", path("list.txt")});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(timesAsked("second@a.com"), 0u);
+  // The service's message, as the window shows it.
+  EXPECT_NE(run.err.find("查询过于频繁"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("1 not asked"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("second@a.com"), std::string::npos) << run.out;
+}
+
+// --- Stopping and resuming ---------------------------------------------------
+
+TEST_F(LookupProgramTest, ResumeAfterSigintAsksNothingAgainThatHadCompleted) {
+  fakes_.setAddress(FakeSite::kAizhan, "a@a.com", {.domains = {"a1.com", "a2.com"}});
+  fakes_.setAddress(FakeSite::kAizhan, "b@a.com", {.domains = {"b1.com"}});
+  fakes_.setAddress(FakeSite::kAizhan, "c@a.com", {.domains = numberedDomains("c", 50)});
+  fakes_.setAddress(FakeSite::kAizhan, "d@a.com", {.domains = {"d1.com"}});
+  writeFile("list.txt", "a@a.com\nb@a.com\nnobody@x.example\nc@a.com\nd@a.com\n");
+
+  // The stop comes while c@'s second page is on its way.
+  proxy_.hold("q=c%40a.com&t=email&page=2");
+  ProgramRun first;
+  ASSERT_TRUE(start(first, {"-o", path("results"), path("list.txt")}));
+  ASSERT_TRUE(waitFor([&] { return proxy_.heldNow() == 1; }, seconds(60)));
+  const auto stopAt = std::chrono::steady_clock::now();
+  first.signal(SIGINT);
+  Outcome stopped = finish(first);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, seconds(10));
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.out.find("a@a.com,a2.com,found,1,\n"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("c@a.com,c1.com,stopped,1,stopped\n"), std::string::npos)
+      << stopped.out;
+  EXPECT_EQ(stopped.out.find("d@a.com"), std::string::npos);
+  EXPECT_NE(stopped.err.find("stopped: 4 of 5 addresses"), std::string::npos) << stopped.err;
+  EXPECT_FALSE(std::filesystem::exists(path("results/c@a.com.txt")));
+  EXPECT_TRUE(std::filesystem::exists(path("results/b@a.com.txt")));
+
+  // The held request reaches the fakes once let go; it belongs to the first run.
+  proxy_.release();
+  ASSERT_TRUE(waitFor([&] { return timesAsked("c@a.com") == 2; }, seconds(10)));
+  fakes_.clearRequests();
+  ProgramRun second;
+  ASSERT_TRUE(start(second, {"--resume", "-o", path("results"), path("list.txt")}, "/dev/null", 1));
+  Outcome resumed = finish(second, 1);
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  // Only what had not completed was asked: all of c@'s pages, and d@.
+  EXPECT_EQ(askedAddresses(),
+            (std::vector<std::string>{"c@a.com", "c@a.com", "c@a.com", "d@a.com"}));
+  // The output still covers the whole list, the earlier results included.
+  std::string csv =
+      "address,domain,status,pages,reason\n"
+      "a@a.com,a1.com,found,1,\na@a.com,a2.com,found,1,\n"
+      "b@a.com,b1.com,found,1,\nnobody@x.example,,none,0,\n";
+  for (const std::string& domain : numberedDomains("c", 50))
+    csv += "c@a.com," + domain + ",found,3,\n";
+  csv += "d@a.com,d1.com,found,1,\n";
+  EXPECT_EQ(resumed.out, csv);
+  EXPECT_EQ(fileText(path("results/c@a.com.txt")), gbk(joined(numberedDomains("c", 50), "\r\n")));
+  EXPECT_NE(resumed.err.find("3 done before"), std::string::npos) << resumed.err;
+}
+
+TEST_F(LookupProgramTest, ASignalAbortsTheRequestInFlight) {
+  fakes_.setAddress(FakeSite::kAizhan, "slow@a.com", {.domains = {"slow.com"}});
+  proxy_.hold("slow%40a.com");
+  writeFile("list.txt", "slow@a.com\nnext@a.com\n");
+
+  ProgramRun run;
+  ASSERT_TRUE(start(run, {"-f", "jsonl", "-o", path("results"), path("list.txt")}));
+  ASSERT_TRUE(waitFor([&] { return proxy_.heldNow() == 1; }, seconds(60)));
+  const auto stopAt = std::chrono::steady_clock::now();
+  run.signal(SIGTERM);
+  Outcome stopped = finish(run);
+  // The fetch's own time limit is 30 s; the stop must not wait for it.
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, seconds(10));
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_EQ(stopped.out,
+            "{\"address\":\"slow@a.com\",\"status\":\"stopped\",\"domains\":[],\"pages\":0,"
+            "\"reason\":\"stopped\"}\n");
+  EXPECT_EQ(timesAsked("next@a.com"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(path("results/slow@a.com.txt")));
+}
+
+// --- Usage ------------------------------------------------------------------
+
+TEST_F(LookupProgramTest, ABadFileOrCommandLineGivesStatusTwoAndSaysWhy) {
+  writeFile("gbk.txt", "a@b.com\nzhang@\xC0\xFD\xD7\xD3.cn\n");
+  writeFile("list.txt", "a@b.com\n");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{path("missing.txt")}, "cannot read " + path("missing.txt") + ": No such file"},
+      {{path("")}, "cannot read " + path("") + ": Is a directory"},
+      {{path("gbk.txt")}, "line 2 is not UTF-8"},
+      {{"--resume", path("list.txt")}, "--resume needs --out"},
+      {{"-s", "baidu", path("list.txt")}, "--service"},
+      {{"-p", "0", path("list.txt")}, "--pages"},
+      {{"-i", "-1", path("list.txt")}, "--interval"},
+      {{"--cookie-file", path("missing.txt"), "-s", "chinaz", path("list.txt")},
+       "cannot read the cookie file"},
+      {{"--no-such-option", path("list.txt")}, "--no-such-option"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = runProgram(c.arguments);
+    EXPECT_EQ(run.status, 2) << c.message << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << c.message;
+  }
+  EXPECT_TRUE(fakes_.requests().empty());
+}
+
+TEST_F(LookupProgramTest, HelpIsInEnglishAndChineseAndVersionIsThePrograms) {
+  Outcome help = runProgram({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* text :
+       {"--service", "--resume", "Exit status", "用法", "退出状态", "--cookie-file"})
+    EXPECT_NE(help.out.find(text), std::string::npos) << text << "\n" << help.out;
+
+  Outcome version = runProgram({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "qarvo-lookup 1.2.0\n");
+}
+
+}  // namespace
+}  // namespace qarvo::cli

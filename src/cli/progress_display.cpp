@@ -1,0 +1,139 @@
+#include "cli/progress_display.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace qarvo::cli {
+
+namespace {
+
+// Cuts `text` to at most `columns` terminal columns, counting characters
+// beyond ASCII as two (the Chinese ones are), so the line never wraps.
+std::string fitColumns(const std::string& text, int columns) {
+  int used = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    unsigned char lead = static_cast<unsigned char>(text[at]);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    int width = lead < 0x80 ? 1 : 2;
+    if (used + width > columns)
+      break;
+    used += width;
+    at += length;
+  }
+  return text.substr(0, at);
+}
+
+}  // namespace
+
+ProgressDisplay::ProgressDisplay(std::FILE* stream, bool terminal, bool quiet)
+    : stream_(stream), terminal_(terminal), quiet_(quiet) {
+  winsize size{};
+  if (terminal_ && ::ioctl(::fileno(stream_), TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
+    width_ = size.ws_col;
+}
+
+void ProgressDisplay::clearStatus() {
+  if (statusShown_) {
+    std::fputs("\r\x1b[K", stream_);
+    statusShown_ = false;
+  }
+}
+
+void ProgressDisplay::line(const std::string& text) {
+  clearStatus();
+  std::fputs(text.c_str(), stream_);
+  std::fputc('\n', stream_);
+  std::fflush(stream_);
+}
+
+void ProgressDisplay::problem(const std::string& text) {
+  line("qarvo-lookup: " + text);
+}
+
+void ProgressDisplay::note(const std::string& text) {
+  if (!quiet_)
+    line("qarvo-lookup: " + text);
+}
+
+void ProgressDisplay::status(int index, int total, const std::string& address, int page,
+                             int totalPages, int domains, int notCompleted, bool force) {
+  if (!terminal_ || quiet_)
+    return;
+  // Pauses report every few milliseconds; redrawing that often only costs.
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - lastStatus_ < std::chrono::milliseconds(100))
+    return;
+  lastStatus_ = now;
+  std::string text = "[" + std::to_string(index) + "/" + std::to_string(total) + "] " + address;
+  if (page > 0) {
+    text += "  page " + std::to_string(page);
+    if (totalPages > 0)
+      text += "/" + std::to_string(totalPages);
+  }
+  text += "  " + std::to_string(domains) + (domains == 1 ? " domain" : " domains");
+  if (notCompleted > 0)
+    text += "  " + std::to_string(notCompleted) + " not completed";
+  std::fputs(("\r" + fitColumns(text, width_ - 1) + "\x1b[K").c_str(), stream_);
+  std::fflush(stream_);
+  statusShown_ = true;
+}
+
+std::string ProgressDisplay::describe(const AddressRecord& record) {
+  std::string text = record.status;
+  if (!record.reason.empty())
+    text += " (" + record.reason + ")";
+  if (!record.domains.empty())
+    text += ", " + std::to_string(record.domains.size()) +
+            (record.domains.size() == 1 ? " domain" : " domains");
+  if (record.pages > 0)
+    text += ", " + std::to_string(record.pages) + (record.pages == 1 ? " page" : " pages");
+  return text;
+}
+
+void ProgressDisplay::addressEnded(int index, int total, const AddressRecord& record,
+                                   bool skipped) {
+  const bool completed = record.status == "found" || record.status == "none";
+  const std::string text = "[" + std::to_string(index) + "/" + std::to_string(total) + "] " +
+                           record.address + ": " + (skipped ? "done before, " : "") +
+                           describe(record);
+  // Problems stay on screen; on a terminal completed addresses only pass
+  // through the status line.
+  if (!completed)
+    line(text);
+  else if (!quiet_ && !terminal_)
+    line(text);
+}
+
+std::string ProgressDisplay::summary(const RunTally& tally, const std::string& folder,
+                                     bool interrupted) {
+  std::string text = interrupted ? "stopped: " : "done: ";
+  text += std::to_string(tally.done()) + " of " + std::to_string(tally.total) +
+          (tally.total == 1 ? " address" : " addresses");
+  auto add = [&text](int count, const char* what) {
+    if (count > 0)
+      text += ", " + std::to_string(count) + " " + what;
+  };
+  add(tally.found, "found");
+  add(tally.none, "none");
+  add(tally.failed, "failed");
+  add(tally.incomplete, "incomplete");
+  add(tally.stopped, "stopped");
+  add(tally.skipped, "done before");
+  add(tally.unsaved, "not saved");
+  add(tally.notAsked, "not asked");
+  if (!folder.empty())
+    text += "; files in " + folder;
+  return text;
+}
+
+void ProgressDisplay::finish(const RunTally& tally, const std::string& folder, bool interrupted) {
+  if (quiet_) {
+    clearStatus();
+    std::fflush(stream_);
+    return;
+  }
+  line("qarvo-lookup: " + summary(tally, folder, interrupted));
+}
+
+}  // namespace qarvo::cli

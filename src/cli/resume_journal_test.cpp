@@ -1,0 +1,126 @@
+#include "cli/resume_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/cli_test_support.h"
+
+namespace qarvo::cli {
+namespace {
+
+class ResumeJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("journal_test." + std::to_string(::getpid()) + "." +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string folder() const { return folder_.string(); }
+  std::string journalPath() const { return (folder_ / ResumeJournal::kFileName).string(); }
+
+  std::filesystem::path folder_;
+};
+
+AddressRecord found(const std::string& address, std::vector<std::string> domains) {
+  return {.address = address, .status = "found", .domains = std::move(domains), .pages = 1};
+}
+
+TEST_F(ResumeJournalTest, EntriesComeBackInTheNextRunPerService) {
+  {
+    ResumeJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(folder(), &error)) << error;
+    EXPECT_EQ(journal.size(), 0u);
+    ASSERT_TRUE(journal.record("aizhan", found("a@b.com", {"x.com", "例子.中国"})));
+    ASSERT_TRUE(journal.record("aizhan", {.address = "n@o.com", .status = "none", .pages = 1}));
+  }
+  ResumeJournal journal;
+  std::string error;
+  ASSERT_TRUE(journal.open(folder(), &error)) << error;
+  const AddressRecord* a = journal.find("aizhan", "a@b.com");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->status, "found");
+  EXPECT_EQ(a->domains, (std::vector<std::string>{"x.com", "例子.中国"}));
+  ASSERT_NE(journal.find("aizhan", "n@o.com"), nullptr);
+  EXPECT_TRUE(journal.find("aizhan", "n@o.com")->domains.empty());
+  // Done with one service says nothing about the other.
+  EXPECT_EQ(journal.find("chinaz", "a@b.com"), nullptr);
+}
+
+TEST_F(ResumeJournalTest, FieldsWithTabsPercentAndLineBreaksSurviveTheLine) {
+  AddressRecord record = found("odd%09@x.com", {"a\tb.com", "c%d\r\ne.cn"});
+  const std::string line = ResumeJournal::formatLine("aizhan", record);
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  std::string service;
+  AddressRecord back;
+  ASSERT_TRUE(ResumeJournal::parseLine(line, &service, &back));
+  EXPECT_EQ(service, "aizhan");
+  EXPECT_EQ(back.address, record.address);
+  EXPECT_EQ(back.domains, record.domains);
+}
+
+TEST_F(ResumeJournalTest, ALineCutByACrashIsDroppedAndTheNextLineStartsClean) {
+  {
+    ResumeJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(folder(), &error)) << error;
+    ASSERT_TRUE(journal.record("aizhan", found("first@a.com", {"one.com"})));
+    ASSERT_TRUE(journal.record("aizhan", found("second@a.com", {"two.com"})));
+  }
+  // A crash in the middle of the third line.
+  const std::string third = ResumeJournal::formatLine("aizhan", found("third@a.com", {"3.com"}));
+  {
+    std::ofstream out(journalPath(), std::ios::app | std::ios::binary);
+    out << third.substr(0, third.size() / 2);
+  }
+  {
+    ResumeJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(folder(), &error)) << error;
+    EXPECT_NE(journal.find("aizhan", "first@a.com"), nullptr);
+    EXPECT_NE(journal.find("aizhan", "second@a.com"), nullptr);
+    EXPECT_EQ(journal.find("aizhan", "third@a.com"), nullptr);
+    ASSERT_TRUE(journal.record("aizhan", found("fourth@a.com", {"four.com"})));
+  }
+  ResumeJournal journal;
+  std::string error;
+  ASSERT_TRUE(journal.open(folder(), &error)) << error;
+  EXPECT_EQ(journal.size(), 3u);
+  EXPECT_NE(journal.find("aizhan", "fourth@a.com"), nullptr);
+  EXPECT_EQ(fileText(journalPath()).find("third"), std::string::npos);
+}
+
+TEST_F(ResumeJournalTest, LinesThatAreNotCompletedLookUpsAreIgnored) {
+  {
+    std::ofstream out(journalPath(), std::ios::binary);
+    out << "aizhan\tfailed\t0\tf@a.com\n"           // never journaled: not completed
+        << "aizhan\tfound\t1\tempty@a.com\n"        // found without domains
+        << "aizhan\tnone\tx\tbad-pages@a.com\n"     // pages not a number
+        << "aizhan\tnone\t1\tbad%zzescape@a.com\n"  // broken escape
+        << "garbage\n"
+        << "aizhan\tnone\t1\tgood@a.com\n";
+  }
+  ResumeJournal journal;
+  std::string error;
+  ASSERT_TRUE(journal.open(folder(), &error)) << error;
+  EXPECT_EQ(journal.size(), 1u);
+  EXPECT_NE(journal.find("aizhan", "good@a.com"), nullptr);
+}
+
+TEST_F(ResumeJournalTest, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstHoldsIt) {
+  ResumeJournal first;
+  std::string error;
+  ASSERT_TRUE(first.open(folder(), &error)) << error;
+  ResumeJournal second;
+  EXPECT_FALSE(second.open(folder(), &error));
+  EXPECT_NE(error.find("another qarvo-lookup run"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace qarvo::cli
