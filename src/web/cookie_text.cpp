@@ -22,6 +22,21 @@ TextView trimBlanks(TextView text) {
   return text;
 }
 
+// Calls `each` with every line of a header text. Lines end at every CR LF,
+// byte for byte: header text is no code-page text, and a line that ends in a
+// byte of 0x80 or above must not swallow the next one.
+template <typename Each>
+void forEachHeaderLine(TextView headers, Each each) {
+  std::size_t at = 0;
+  while (at < headers.size()) {
+    std::size_t end = headers.find("\r\n", at);
+    if (end == TextView::npos)
+      end = headers.size();
+    each(headers.substr(at, end - at));
+    at = end + 2;
+  }
+}
+
 // The value of a Set-Cookie line after its name, up to the first ";", trimmed.
 TextView cookieOfValue(TextView value) {
   return trimBlanks(value.substr(0, value.find(';')));
@@ -31,18 +46,24 @@ TextView cookieOfValue(TextView value) {
 
 Text setCookieLinesOf(TextView headers) {
   Text lines;
-  for (const Text& line : splitText(headers, "\r\n")) {
+  forEachHeaderLine(headers, [&](TextView line) {
     if (line.starts_with("Set-Cookie:")) {
       lines += line;
       lines += "\r\n";
     }
-  }
+  });
   return lines;
 }
 
 Text responseCookiesOf(TextView headers) {
-  Text cookies = replaceAllText(setCookieLinesOf(headers), "Set-Cookie: ", "");
-  return replaceAllText(cookies, "\r\n", "; ");
+  Text cookies;
+  forEachHeaderLine(headers, [&](TextView line) {
+    if (line.starts_with("Set-Cookie:")) {
+      cookies += replaceAllText(line, "Set-Cookie: ", "");
+      cookies += "; ";
+    }
+  });
+  return cookies;
 }
 
 Text responseCookieValueOf(TextView headers, TextView name) {
@@ -62,39 +83,39 @@ Text responseCookieValueOf(TextView headers, TextView name) {
 
 Text returnedCookiesOf(TextView rawHeaders) {
   Text cookies;
-  for (const Text& line : splitText(rawHeaders, "\r\n")) {
-    if (TextView(line).substr(0, line.find(": ")) != "Set-Cookie")
-      continue;
-    TextView value = cookieOfValue(TextView(line).substr(11));
+  forEachHeaderLine(rawHeaders, [&](TextView line) {
+    if (line.substr(0, line.find(": ")) != "Set-Cookie")
+      return;
+    TextView value = cookieOfValue(line.substr(11));
     if (value.empty())
-      continue;
+      return;
     if (!cookies.empty())
       cookies += "; ";
     cookies += value;
-  }
+  });
   return cookies;
 }
 
 Text internetCookiesOf(TextView rawHeaders) {
   Text cookies;
-  for (const Text& line : splitText(rawHeaders, "\r\n")) {
-    if (asciiToLower(TextView(line).substr(0, 11)) != "set-cookie:")
-      continue;
-    TextView value = cookieOfValue(TextView(line).substr(11));
+  forEachHeaderLine(rawHeaders, [&](TextView line) {
+    if (asciiToLower(line.substr(0, 11)) != "set-cookie:")
+      return;
+    TextView value = cookieOfValue(line.substr(11));
     if (value.empty())
-      continue;
+      return;
     cookies += value;
     cookies += "; ";
-  }
+  });
   return cookies;
 }
 
 Text locationHeaderOf(TextView rawHeaders) {
   Text location;
-  for (const Text& line : splitText(rawHeaders, "\r\n")) {
+  forEachHeaderLine(rawHeaders, [&](TextView line) {
     if (line.starts_with("Location: "))
-      location = line.substr(10);
-  }
+      location = Text(line.substr(10));
+  });
   return location;
 }
 

@@ -3,8 +3,9 @@
 // Pure functions over the header text a response brought (CR LF separated
 // lines, as GetAllResponseHeaders or a raw head hands them out), so that the
 // request object, the page fetch and the function-interface fetch share one
-// reading of Set-Cookie lines and tests need no server. Texts are GBK bytes
-// as the server sent them; nothing here allocates per byte.
+// reading of Set-Cookie lines and tests need no server. Texts are the bytes
+// the server sent; header lines end at every CR LF, also after a byte of
+// 0x80 or above. Nothing here allocates per byte.
 #pragma once
 
 #include "platform/text.h"

@@ -66,6 +66,16 @@ TEST(CookieTextTest, MergingCarriesOldCookiesAndDropsDeletedOnes) {
   EXPECT_EQ(mergeCookies("", "z=1;z=1"), "z=1");
 }
 
+TEST(CookieTextTest, AHeaderLineEndingInAHighByteKeepsToItself) {
+  // "\xC4" would pair with the CR as a double-byte character if header text
+  // were split like page text, and the cookie would swallow the next line.
+  const Text headers = "Set-Cookie: a=\xC4\r\nLocation: /next\r\nSet-Cookie: b=2\r\n";
+  EXPECT_EQ(returnedCookiesOf(headers), "a=\xC4; b=2");
+  EXPECT_EQ(internetCookiesOf(headers), "a=\xC4; b=2; ");
+  EXPECT_EQ(responseCookiesOf(headers), "a=\xC4; b=2; ");
+  EXPECT_EQ(locationHeaderOf(headers), "/next");
+}
+
 TEST(CookieTextTest, LineBreaksInACookieTextAreSeen) {
   EXPECT_TRUE(breaksHeaderLine("a=1\r\nX-Injected: 1"));
   EXPECT_TRUE(breaksHeaderLine("a=1\nb=2"));

@@ -6,9 +6,12 @@
 // proxy, credentials, options) from one request to the next; Open starts a new
 // request and forgets the previous request's headers and response.
 //
-// A synchronous Open performs the whole transfer inside Send. An asynchronous
-// Open only starts it in Send; WaitForResponse then drives it on the calling
-// thread, up to its limit. Nothing here throws and nothing reports an error:
+// A synchronous Open performs the whole transfer inside Send, which ends
+// within the receive time-out as a whole as well as after a silence that long.
+// An asynchronous Open only starts it in Send; WaitForResponse then drives it
+// on the calling thread, up to its limit. Redirects are followed, but never
+// from https to http; certificates are checked unless the SslErrorIgnoreFlags
+// option says otherwise. Nothing here throws and nothing reports an error:
 // a call that fails leaves the response values empty (status 0, empty texts
 // and bytes), and so does a transfer that has not finished yet.
 //
@@ -80,7 +83,9 @@ class HttpRequest {
   // A name or value holding CR or LF is refused.
   void SetRequestHeader(std::string_view name, std::string_view value);
 
-  // Sends the open request with no body, a text body or a byte body.
+  // Sends the open request with no body, a text body or a byte body (curl
+  // keeps its own copy). One Send per Open: without an open request nothing
+  // happens, and a transfer that runs keeps its body.
   void Send();
   void Send(std::string_view body);
   void Send(const Bytes& body);
@@ -116,6 +121,7 @@ class HttpRequest {
   std::string GetAllResponseHeaders() const;
 
   // Milliseconds; 0 or less waits without limit. Defaults: 0, 60000, 30000, 30000.
+  // Send is the longest silence while the body goes out, receive after it.
   void SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs);
   // `bypass` is a list of host names separated by ";" or ",".
   void SetProxy(int setting, std::string_view server = {}, std::string_view bypass = {});
