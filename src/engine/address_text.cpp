@@ -1,5 +1,6 @@
 #include "engine/address_text.h"
 
+#include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 
@@ -30,25 +31,7 @@ std::vector<Text> splitAddressList(TextView source) {
 }
 
 TextView trimBlanks(TextView text) {
-  // Walk forward character by character: a trailing A1 A1 pair only counts
-  // when it starts on a character boundary.
-  size_t first = text.size();
-  size_t last = 0;  // one past the last non-blank character
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t length = charLength(text, at);
-    bool blank = text[at] == ' ' || (length == 2 && static_cast<unsigned char>(text[at]) == 0xA1 &&
-                                     static_cast<unsigned char>(text[at + 1]) == 0xA1);
-    if (!blank) {
-      if (first == text.size())
-        first = at;
-      last = at + length;
-    }
-    at += length;
-  }
-  if (first == text.size())
-    return TextView();
-  return text.substr(first, last - first);
+  return trimSpacesAndFullWidthSpaces(text);
 }
 
 std::string encodeAddress(TextView gbkAddress) {

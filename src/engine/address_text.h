@@ -17,7 +17,8 @@ namespace qarvo {
 std::vector<Text> splitAddressList(TextView source);
 
 // The text without leading and trailing blanks, where a blank is an ASCII
-// space or a full-width space (GBK A1 A1). Tabs are kept.
+// space or a full-width space (GBK A1 A1). Tabs are kept. The same as
+// trimSpacesAndFullWidthSpaces of platform/blanks.h.
 TextView trimBlanks(TextView text);
 
 // The address as the services want it in a URL: the GBK text converted to

@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
@@ -95,27 +96,6 @@ int tagStartIn(TextView buffer, TextView pattern, std::int64_t from,
 
 bool isBlankByte(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// `text` without blanks (white space and full-width spaces) at either end.
-TextView trimBlanks(TextView text) {
-  static const Text fullWidthSpace = gbk("　");
-  std::size_t begin = 0;
-  std::size_t end = 0;  // just past the last character that is not a blank
-  bool leading = true;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = charLength(text, i);
-    const bool blank =
-        (n == 1 && isBlankByte(text[i])) || (n == 2 && text.compare(i, 2, fullWidthSpace) == 0);
-    if (!blank) {
-      if (leading)
-        begin = i;
-      leading = false;
-      end = i + n;
-    }
-    i += n;
-  }
-  return leading ? TextView() : text.substr(begin, end - begin);
 }
 
 // Equality folding ASCII letters, stepping over double-byte characters.
@@ -211,7 +191,7 @@ Text MarkupExtractor::queryPath(TextView doc, TextView path, bool listMode, int 
       cleaned.end());
   std::vector<Text> levels;
   for (const Text& part : splitText(cleaned, "|")) {
-    const TextView level = trimBlanks(part);
+    const TextView level = trimWhiteSpaceAndFullWidthSpaces(part);
     if (!level.empty())
       levels.emplace_back(level);
   }
@@ -366,7 +346,7 @@ bool MarkupExtractor::attributeValueMatches(TextView wanted, TextView candidate1
     if (containsMode) {
       if (findText(candidate, wanted, 1, true) > 0)
         return true;
-    } else if (equalsIgnoringCase(trimBlanks(candidate), wanted)) {
+    } else if (equalsIgnoringCase(trimWhiteSpaceAndFullWidthSpaces(candidate), wanted)) {
       return true;
     }
   }

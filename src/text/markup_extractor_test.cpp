@@ -157,6 +157,18 @@ TEST(FindElement, AnyTagAndLettersOnly) {
   EXPECT_EQ(extractor.findElement("<td\r\nclass=x>1</td>", {.raw = true}), "<td\r\nclass=x>1</td>");
 }
 
+// An attribute value is trimmed of the blanks of markup: every ASCII white
+// space and the full-width space, as around "=".
+TEST(FindElement, AttributeValuesAreTrimmedOfMarkupBlanks) {
+  MarkupExtractor extractor;
+  const Text doc = gbk("<div class=\"\v\f\t\r\n　reverse-content 　\f\v\">x</div>");
+  EXPECT_EQ(extractor.findElement(doc, {.tagName = "div",
+                                        .attrNames = {"class"},
+                                        .attrValues = {"reverse-content"},
+                                        .raw = true}),
+            doc);
+}
+
 // The element's name, as written, is searched in the folded document: an
 // upper-case element still finds its closing tag and its nested namesakes.
 TEST(FindElement, AnyTagFindsTheClosingTagOfAnUpperCaseName) {
