@@ -100,8 +100,20 @@ void FakeMainWindowView::setRowImage(int row, int image) {
   rows[static_cast<size_t>(row)].image = image;
 }
 
-void FakeMainWindowView::browserNavigate(const std::string& url) {
+Text FakeMainWindowView::rowNote(int row) const {
+  if (row < 0 || row >= rowCount())
+    return Text();
+  return rows[static_cast<size_t>(row)].note;
+}
+
+void FakeMainWindowView::setRowNote(int row, const Text& note) {
+  if (row >= 0 && row < rowCount())
+    rows[static_cast<size_t>(row)].note = note;
+}
+
+bool FakeMainWindowView::browserNavigate(const std::string& url) {
   browserUrls.push_back(url);
+  return browserAvailable;
 }
 
 Text FakeMainWindowView::browserCookieText() {
@@ -140,7 +152,8 @@ void FakeMainWindowView::setRows(const std::vector<std::vector<Text>>& table) {
     Row row;
     row.cells = cells;
     row.cells.resize(static_cast<size_t>(columns));
-    row.image = 2;
+    // As a finished run leaves them: a tick with domains, a bar without.
+    row.image = row.cells.size() > 1 && !row.cells[1].empty() ? 0 : 1;
     rows.push_back(std::move(row));
   }
 }

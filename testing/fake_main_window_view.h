@@ -21,6 +21,7 @@ class FakeMainWindowView : public MainWindowView {
   struct Row {
     std::vector<Text> cells;
     int image = -1;
+    Text note;
     bool operator==(const Row&) const = default;
   };
   struct MessageBoxCall {
@@ -63,8 +64,10 @@ class FakeMainWindowView : public MainWindowView {
   void setRowImage(int row, int image) override;
   void ensureRowVisible(int row) override { lastVisibleRow = row; }
   int selectedRow() const override { return selection; }
+  Text rowNote(int row) const override;
+  void setRowNote(int row, const Text& note) override;
 
-  void browserNavigate(const std::string& url) override;
+  bool browserNavigate(const std::string& url) override;
   Text browserCookieText() override;
 
   int messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) override;
@@ -77,7 +80,8 @@ class FakeMainWindowView : public MainWindowView {
 
   // Selects the service the way a click on its radio button does.
   void selectAizhan(bool aizhan);
-  // Replaces the report list with rows of the given cells (GBK texts).
+  // Replaces the report list with rows of the given cells (GBK texts), each
+  // with the image of a completed look-up (0 with a result, 1 without).
   void setRows(const std::vector<std::vector<Text>>& table);
   // The cells of column `column` of all rows, top to bottom.
   std::vector<Text> columnTexts(int column) const;
@@ -92,7 +96,8 @@ class FakeMainWindowView : public MainWindowView {
   int beeps = 0;
   std::vector<MessageBoxCall> messageBoxes;
   std::vector<std::string> browserUrls;
-  Text browserCookie;  // what the browser's cookie text reads as
+  Text browserCookie;            // what the browser's cookie text reads as
+  bool browserAvailable = true;  // false: navigating shows nothing
   std::vector<FolderDialogCall> folderDialogs;
   Text folderAnswer;  // what the folder dialog returns (empty = cancel)
   std::vector<std::string> openedDocuments;

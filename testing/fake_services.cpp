@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/code_page.h"
 
@@ -250,10 +252,18 @@ void FakeServices::serve(FakeSite site, const httplib::Request& request,
   }
   for (const auto& [name, value] : request.params)
     record.params.emplace(name, value);
+  int delayMs = site == FakeSite::kChinazTool ? 0 : answerDelayMs_.load();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(record);
+    const std::string address =
+        site == FakeSite::kAizhan ? record.param("q") : record.param("host");
+    auto plan = plans_.find({site, address});
+    if (plan != plans_.end() && site != FakeSite::kChinazTool)
+      delayMs += plan->second.answer.delayMs;
   }
+  if (delayMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   switch (site) {
     case FakeSite::kAizhan:
       serveAizhan(request, response);

@@ -50,6 +50,7 @@ struct FakeAddress {
   std::map<int, int> rateLimitedAnswers = {};
   // page -> how many times that page first answers with an empty body
   std::map<int, int> emptyAnswers = {};
+  int delayMs = 0;  // every result page of the address answers this much later
 };
 
 // One request as a fake received it.
@@ -92,6 +93,9 @@ class FakeServices {
   // not set up gets the "no data" page.
   void setAddress(FakeSite site, const std::string& address, FakeAddress answer);
 
+  // Every result page of either service answers `ms` later (a slow service).
+  void setAnswerDelay(int ms) { answerDelayMs_.store(ms); }
+
   // Starts serving on 127.0.0.1 at `port` (0: an ephemeral port). False when
   // the port cannot be bound or the fakes already run.
   bool start(int port = 0);
@@ -133,6 +137,7 @@ class FakeServices {
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   std::atomic<bool> listenerDone_{false};
+  std::atomic<int> answerDelayMs_{0};
   int port_ = 0;
 };
 

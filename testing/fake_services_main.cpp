@@ -87,12 +87,15 @@ bool splitAbsoluteTarget(const std::string& target, std::string* host, std::stri
 
 int main(int argc, char** argv) {
   const int port = argc > 1 ? std::atoi(argv[1]) : 8089;
-  if (port <= 0 || port > 65535) {
-    std::fprintf(stderr, "usage: %s [port]\n", argv[0]);
+  const int delayMs = argc > 2 ? std::atoi(argv[2]) : 0;
+  if (port <= 0 || port > 65535 || delayMs < 0) {
+    std::fprintf(stderr, "usage: %s [port] [delay-ms]\n", argv[0]);
     return 2;
   }
 
   FakeServices fakes;
+  // A slow service: every result page answers this much later.
+  fakes.setAnswerDelay(delayMs);
   const std::vector<Sample> samples = setUpSamples(fakes);
 
   httplib::Server server;

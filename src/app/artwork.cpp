@@ -120,6 +120,15 @@ QIcon rowImage(int index) {
       p.drawLine(QPointF(4.5, 8), QPointF(11.5, 8));
       break;
     }
+    case 3: {  // did not complete (failed, incomplete, stopped): an orange disc with "!"
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0xe0, 0x7b, 0x1a));
+      p.drawEllipse(QRectF(1, 1, 14, 14));
+      p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(8, 4.5), QPointF(8, 8.5));
+      p.drawPoint(QPointF(8, 11.5));
+      break;
+    }
     default: {  // not yet queried: an open ring
       p.setPen(QPen(QColor(0x3b, 0x82, 0xc4), 1.6));
       p.setBrush(Qt::NoBrush);

@@ -28,6 +28,8 @@ class BrowserPane : public QWidget {
   // The browser, or nullptr while it has not been created.
   EmbeddedBrowser* browser() const { return browser_; }
   bool ensureBrowser();
+  // Why the browser could not be created (empty while it could).
+  const QString& failureReason() const { return failure_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -35,6 +37,7 @@ class BrowserPane : public QWidget {
  private:
   EmbeddedBrowser* browser_ = nullptr;
   bool loadFailed_ = false;
+  QString failure_;
 };
 
 }  // namespace qarvo

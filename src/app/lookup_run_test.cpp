@@ -171,10 +171,14 @@ TEST_F(LookupRunTest, ASecondClickStopsTheRunAfterTheCurrentAddress) {
   clickStart();
   EXPECT_EQ(window->caption(control::kStartButton), gbk("开始查询"));
   ASSERT_EQ(boxes->calls.size(), 1u);
-  EXPECT_EQ(boxes->calls[0].text, "查询完成！");
-  // The first address ended after its page in progress; no other was queried.
+  // Stopped after its first page, the address did not complete; the two
+  // behind it never started. The message says so and how to retry.
+  EXPECT_EQ(boxes->calls[0].text,
+            "查询完成！\r\n其中 3 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
   ASSERT_EQ(window->rowCount(), 1);
   EXPECT_EQ(window->cellText(0, 1), "a1.com\r\na2.com");
+  EXPECT_EQ(window->rowImage(0), kImageNotCompleted);
+  EXPECT_EQ(window->rowNote(0), gbk("已停止"));
   EXPECT_TRUE(window->engine().queryStopFlag());
 }
 

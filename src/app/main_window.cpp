@@ -38,6 +38,7 @@ namespace {
 // Item data roles of the report list: the GBK text of a cell, the row image.
 constexpr int kGbkRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;
+constexpr int kNoteRole = Qt::UserRole + 3;
 
 constexpr char kCaptionKey[] = "caption";
 constexpr char kContentKey[] = "content";
@@ -620,6 +621,25 @@ void MainWindow::setRowImage(int row, int image) {
   item->setIcon(0, artwork::rowImage(image));
 }
 
+Text MainWindow::rowNote(int row) const {
+  const QTreeWidgetItem* item = list_->topLevelItem(row);
+  if (item == nullptr)
+    return Text();
+  const QByteArray bytes = item->data(0, kNoteRole).toByteArray();
+  return Text(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void MainWindow::setRowNote(int row, const Text& note) {
+  QTreeWidgetItem* item = list_->topLevelItem(row);
+  if (item == nullptr)
+    return;
+  item->setData(0, kNoteRole, QByteArray(note.data(), static_cast<qsizetype>(note.size())));
+  // Why the look-up did not complete, where the pointer rests on the row.
+  const QString shown = toDisplay(note);
+  item->setToolTip(0, shown);
+  item->setToolTip(1, shown);
+}
+
 void MainWindow::ensureRowVisible(int row) {
   if (QTreeWidgetItem* item = list_->topLevelItem(row))
     list_->scrollToItem(item);
@@ -632,11 +652,24 @@ int MainWindow::selectedRow() const {
 
 // --- MainWindowView: browser and desktop -------------------------------------
 
-void MainWindow::browserNavigate(const std::string& url) {
+bool MainWindow::browserNavigate(const std::string& url) {
   if (closing_)
-    return;
+    return false;
   browser_->setGeometry(0, 0, width(), height());
-  browser_->navigate(QString::fromStdString(url));
+  if (browser_->navigate(QString::fromStdString(url)))
+    return true;
+  // No pane to sign in with: say why instead of showing a blank one. Once per
+  // start is enough; the look-ups that need it end as incomplete.
+  if (!browserFailureShown_) {
+    browserFailureShown_ = true;
+    const QString text =
+        QStringLiteral(
+            "内嵌浏览器无法启动：%1。\n\nchinaz.com 的第 10 页以后的结果需要登录后才能查询，"
+            "本次只能查询前 10 页，该邮箱的查询结果不完整。")
+            .arg(browser_->failureReason());
+    showMessageBox(fromDisplay(text), gbk("信息："), mb::kOk | mb::kIconInformation);
+  }
+  return false;
 }
 
 Text MainWindow::browserCookieText() {

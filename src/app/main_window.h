@@ -93,7 +93,9 @@ class MainWindow : public QWidget, public MainWindowView {
   void setRowImage(int row, int image) override;
   void ensureRowVisible(int row) override;
   int selectedRow() const override;
-  void browserNavigate(const std::string& url) override;
+  bool browserNavigate(const std::string& url) override;
+  Text rowNote(int row) const override;
+  void setRowNote(int row, const Text& note) override;
   Text browserCookieText() override;
   int messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) override;
   void beep() override;
@@ -145,6 +147,7 @@ class MainWindow : public QWidget, public MainWindowView {
   int busyDepth_ = 0;
   bool closing_ = false;
   bool statesSaved_ = false;
+  bool browserFailureShown_ = false;
   DocumentOpener openDocument_;
   std::function<void()> endProcess_;
 };

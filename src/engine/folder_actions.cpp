@@ -63,20 +63,6 @@ Text chooseFolder(MainWindowView& view, const Text& initialPath, std::optional<T
   return Text(trimBlanks(chosen));
 }
 
-Text explorerCommandLine(TextView path, const ExplorerOptions& options) {
-  Text line = "explorer ";
-  line += options.newWindow ? "/n" : "/e";
-  line += ",";
-  if (!options.pathIsFolder && !options.cutToFolder)
-    line += "/select,";
-  if (options.cutToFolder)
-    line += "/root,";
-  line += "\"";
-  line += path;
-  line += "\"";
-  return line;
-}
-
 bool openInExplorer(MainWindowView& view, TextView path, const ExplorerOptions& options) {
   Text target(path);
   if (options.cutToFolder) {
@@ -86,8 +72,7 @@ bool openInExplorer(MainWindowView& view, TextView path, const ExplorerOptions& 
   }
   if (options.pathIsFolder && endsWithExe(target))
     return view.startProgram(target);
-  // The command line is what the Windows shell would run; the desktop here
-  // takes a folder to open, so a file selection opens the file's folder.
+  // The desktop takes a folder to open, so a file opens the file's folder.
   if (!options.pathIsFolder && !options.cutToFolder) {
     size_t separator = lastSeparator(target);
     if (separator != TextView::npos)

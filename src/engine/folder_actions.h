@@ -39,12 +39,6 @@ struct ExplorerOptions {
   int showMode = 2;
 };
 
-// The file-manager command line for `path` as the Windows shell takes it:
-// "explorer " + "/n" or "/e" + "," + "/select," (for a file) or "/root,"
-// (when cut to its folder) + the path in double quotes. With cutToFolder the
-// path has already been cut before its last separator.
-Text explorerCommandLine(TextView path, const ExplorerOptions& options);
-
 // Opens `path` in the file manager; with pathIsFolder, a path ending in
 // ".exe" (any letter case) is started as a program instead. cutToFolder cuts
 // the path before its last separator first. Here the desktop opens the folder

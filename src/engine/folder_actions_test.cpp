@@ -7,6 +7,7 @@
 
 #include "engine/engine_test_support.h"
 #include "engine/lookup_engine.h"
+#include "platform/native_file.h"
 #include "testing/fake_main_window_view.h"
 
 namespace qarvo {
@@ -31,16 +32,6 @@ TEST(MakeDirectoryPath, FailsWhereAFolderCannotBeMade) {
   ASSERT_TRUE(writeWholeFile(dir.gbkPath("plain"), "x"));
   EXPECT_FALSE(makeDirectoryPath(dir.gbkPath("plain/sub/x.txt")));
   EXPECT_FALSE(fs::exists(dir.utf8Path() + "/plain/sub"));
-}
-
-TEST(ExplorerCommandLine, WindowsShellForms) {
-  EXPECT_EQ(explorerCommandLine("C:\\r", {.newWindow = true, .pathIsFolder = true}),
-            "explorer /n,\"C:\\r\"");
-  EXPECT_EQ(explorerCommandLine("C:\\r\\a.txt", {}), "explorer /e,/select,\"C:\\r\\a.txt\"");
-  EXPECT_EQ(explorerCommandLine("C:\\r", {.newWindow = true, .cutToFolder = true}),
-            "explorer /n,/root,\"C:\\r\"");
-  EXPECT_EQ(explorerCommandLine("C:\\r", {.pathIsFolder = true, .cutToFolder = true}),
-            "explorer /e,/root,\"C:\\r\"");
 }
 
 TEST(OpenInExplorer, FoldersProgramsAndCutting) {
@@ -127,12 +118,24 @@ TEST_F(FolderActionsTest, SaveResultsWritesOneGbkFilePerRow) {
   }
   EXPECT_EQ(files, 3);
   EXPECT_FALSE(fs::exists(fs::path(out.utf8Path()).parent_path() / "escape.txt"));
+  // The four rows that cannot be files are not passed over in silence.
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("有 4 个结果文件未能保存到：") + out.gbkPath());
+  EXPECT_EQ(view.folderDialogs[0].title, gbk("选择保存文件夹："));
+  EXPECT_EQ(view.folderDialogs[0].initialPath, "");
+}
+
+TEST_F(FolderActionsTest, SaveResultsOfCompletedRowsSaysSaveOk) {
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  view.setRows({{"a@x.com", "one.com"}, {"b@x.com", ""}});
+  engine.saveResults();
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "one.com");
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "");
   ASSERT_EQ(view.messageBoxes.size(), 1u);
   EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
   EXPECT_EQ(view.messageBoxes[0].title, gbk("信息："));
   EXPECT_EQ(view.messageBoxes[0].style, mb::kOk | mb::kTaskModal);
-  EXPECT_EQ(view.folderDialogs[0].title, gbk("选择保存文件夹："));
-  EXPECT_EQ(view.folderDialogs[0].initialPath, "");
 }
 
 TEST_F(FolderActionsTest, SaveResultsCancelledOrEmpty) {
@@ -147,19 +150,50 @@ TEST_F(FolderActionsTest, SaveResultsCancelledOrEmpty) {
   EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
 }
 
+TEST_F(FolderActionsTest, SaveResultsSkipsRowsThatDidNotCompleteAndKeepsTheirFiles) {
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  ASSERT_TRUE(writeWholeFile(out.gbkPath("b@x.com.txt"), "earlier.com"));
+  view.setRows({{"a@x.com", "1"}, {"b@x.com", gbk("查询失败：超时")}, {"c@x.com", "3"}});
+  view.setRowImage(1, kImageNotCompleted);
+  view.setRowImage(2, kImagePending);  // still being looked up
+  engine.saveResults();
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "1");
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "earlier.com");
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/c@x.com.txt"));
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+}
+
 TEST_F(FolderActionsTest, SaveResultsSurvivesRowsDeletedMeanwhile) {
   TempDir out;
   view.folderAnswer = out.gbkPath();
   view.setRows({{"a@x.com", "1"}, {"b@x.com", "2"}, {"c@x.com", "3"}});
   int pumps = 0;
   ScopedEventPump pump([&] {
+    // After the first row, a pumped event (a new run) replaces the list by
+    // a shorter one: the rows that are gone are not read past the end.
     if (++pumps == 2)
-      view.deleteAllRows();
+      view.setRows({{"new@x.com", "n"}});
   });
   engine.saveResults();
   EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "1");
   EXPECT_FALSE(fs::exists(out.utf8Path() + "/b@x.com.txt"));
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/.txt"));
   EXPECT_EQ(view.messageBoxes.size(), 1u);
+}
+
+TEST_F(FolderActionsTest, AFailedWriteIsReportedAndKeepsTheOldFile) {
+  TempDir out;
+  view.folderAnswer = out.gbkPath();
+  // A folder where the file should go: the write cannot replace it.
+  fs::create_directory(out.utf8Path() + "/b@x.com.txt");
+  view.setRows({{"a@x.com", "1"}, {"b@x.com", "2"}});
+  engine.saveResults();
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "1");
+  EXPECT_TRUE(fs::is_directory(out.utf8Path() + "/b@x.com.txt"));
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("有 1 个结果文件未能保存到：") + out.gbkPath());
 }
 
 TEST_F(FolderActionsTest, OpenResultPageOfTheSelectedRow) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/address_check.h"
 #include "engine/address_text.h"
 #include "engine/folder_actions.h"
 #include "engine/report_sort.h"
@@ -43,63 +44,149 @@ void LookupEngine::runQueries() {
   static const Text kDone = gbk(" 个，已查 ");
   static const Text kUnit = gbk(" 个");
   static const Text kFinished = gbk("查询完成！");
+  static const Text kNotCompleted1 = gbk("\r\n其中 ");
+  static const Text kNotCompleted2 =
+      gbk(" 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
+  static const Text kUnsaved1 = gbk("\r\n有 ");
+  static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
+  static const Text kClipboardAsk1 = gbk("剪贴板中有 ");
+  static const Text kClipboardAsk2 = gbk(" 个邮箱地址，是否查询？");
+  static const Text kClipboardEmpty =
+      gbk("没有要查询的邮箱：请点击“邮箱”按钮输入邮箱列表（剪贴板中也没有邮箱地址）。");
 
   if (view_.caption(control::kStartButton) != idleCaption()) {
     // A run is active further down this call stack; it sees the flag between
-    // addresses and pages.
-    queryStopFlag_ = true;
+    // addresses and pages, and the wait or fetch in flight ends at once.
+    setQueryStopFlag(true);
     view_.setCaption(control::kStartButton, kStopping);
     return;
   }
-  queryStopFlag_ = false;
-  view_.setCaption(control::kStartButton, kRunning);
 
-  const Text clipboard = view_.clipboardText();
+  // The list entered, else the clipboard; the clipboard may hold anything
+  // (a note, a URL), so only its e-mail addresses are taken, and only when
+  // the user agrees.
   const Text entered = view_.tag(control::kInputButton);
-  std::vector<Text> addresses = splitAddressList(entered.empty() ? clipboard : entered);
+  std::vector<Text> addresses;
+  if (!entered.empty()) {
+    for (const Text& element : splitAddressList(entered)) {
+      Text address(trimBlanks(element));
+      if (!address.empty())  // blank lines are no addresses
+        addresses.push_back(std::move(address));
+    }
+  } else {
+    for (const Text& element : splitAddressList(view_.clipboardText())) {
+      Text address(trimBlanks(element));
+      if (isEmailAddress(address))
+        addresses.push_back(std::move(address));
+    }
+    if (addresses.empty()) {
+      view_.messageBox(kClipboardEmpty, infoTitle(), mb::kOk | mb::kIconInformation, false);
+      return;
+    }
+    const Text question = kClipboardAsk1 + std::to_string(addresses.size()) + kClipboardAsk2;
+    if (view_.messageBox(question, infoTitle(), mb::kYesNo | mb::kIconInformation, false) !=
+        mb::kIdYes) {
+      return;
+    }
+    if (view_.caption(control::kStartButton) != idleCaption())
+      return;  // a run started while the question was open
+  }
+
+  setQueryStopFlag(false);
+  view_.setCaption(control::kStartButton, kRunning);
+  struct RunScope {
+    LookupEngine& engine;
+    explicit RunScope(LookupEngine& e) : engine(e) {
+      ++engine.activeLookups_;
+      ++engine.runDepth_;
+    }
+    ~RunScope() {
+      --engine.activeLookups_;
+      --engine.runDepth_;
+      engine.runIndex_ = 0;
+      engine.runTotal_ = 0;
+      engine.runRow_ = -1;
+    }
+  } scope(*this);
+
   view_.deleteAllRows();
   const std::string total = std::to_string(addresses.size());
+  runTotal_ = static_cast<int>(addresses.size());
+  runIndex_ = 0;
+  runFound_ = runNone_ = runFailed_ = 0;
+  LookupProgress progress;
+  progress.stage = LookupProgress::Stage::kRunStarted;
+  report(progress);
+  int unsavedFiles = 0;
+  Text unsavedFolder;
 
-  for (Text& element : addresses) {
+  for (const Text& address : addresses) {
     if (queryStopFlag_)
       break;
     processPendingEvents();
-    element = Text(trimBlanks(element));
-    int row = view_.appendRow(element, 2);
+    if (queryStopFlag_)
+      break;
+    ++runIndex_;
+    const int row = view_.appendRow(address, kImagePending);
     view_.ensureRowVisible(row);
-    queryAddress(row);
-    if (view_.checked(control::kAutoSaveCheck))
-      autoSave(element, row);
+    runRow_ = row;
+    const LookupResult result = queryAddress(row);
+    // Only a look-up that completed replaces a file: an earlier good result
+    // must survive a run over a flaky network.
+    if (result.completed() && view_.checked(control::kAutoSaveCheck)) {
+      const Text folder = autoSaveFolder();
+      if (!writeResultFile(folder, address, result.domains)) {
+        ++unsavedFiles;
+        unsavedFolder = folder;
+      }
+    }
     view_.setCaption(control::kStartButton,
                      kRunning + kTotal + total + kDone + std::to_string(view_.rowCount()) + kUnit);
   }
+  // Addresses a stop left out never ran: they did not complete either.
+  runFailed_ += runTotal_ - runIndex_;
+  const int notCompleted = runFailed_;
 
   view_.setCaption(control::kStartButton, idleCaption());
-  view_.messageBox(kFinished, infoTitle(), mb::kOk | mb::kIconInformation | mb::kSystemModal,
-                   false);
+  progress.stage = LookupProgress::Stage::kRunEnded;
+  progress.unsavedFiles = unsavedFiles;
+  if (view_.checked(control::kAutoSaveCheck))
+    progress.folder = autoSaveFolder();
+  report(progress);
+
+  // All completed and saved: exactly the message it always was.
+  Text message = kFinished;
+  if (notCompleted > 0)
+    message += kNotCompleted1 + std::to_string(notCompleted) + kNotCompleted2;
+  if (unsavedFiles > 0)
+    message += kUnsaved1 + std::to_string(unsavedFiles) + kUnsaved2 + unsavedFolder;
+  view_.messageBox(message, infoTitle(), mb::kOk | mb::kIconInformation | mb::kSystemModal, false);
 }
 
-void LookupEngine::autoSave(const Text& address, int row) {
-  // The file is named by the address the user typed: anything that is not a
-  // plain file name could reach outside the folder, so it is skipped like any
-  // other failed write. A nested run may have replaced the row meanwhile.
-  if (!isPlainFileName(address))
-    return;
-  if (row >= view_.rowCount() || view_.cellText(row, 0) != address)
-    return;
+Text LookupEngine::autoSaveFolder() const {
   Text folder = view_.tag(control::kAutoSaveFolderButton);
-  if (folder.empty())
-    folder = defaultResultFolder();
+  return folder.empty() ? defaultResultFolder() : folder;
+}
+
+bool writeResultFile(const Text& folder, const Text& address, const Text& text) {
+  // The file is named by the address the user typed: anything that is not a
+  // plain file name could reach outside the folder, so it is not written.
+  if (!isPlainFileName(address))
+    return false;
   const Text path = resultFilePath(folder, address);
   makeDirectoryPath(path);
-  writeWholeFile(path, view_.cellText(row, 1));
+  return writeWholeFile(path, text);
 }
 
 void LookupEngine::onResultHeaderClick(int column) {
-  if (view_.caption(control::kStartButton) != idleCaption())
+  // A look-up writes into its row between pumps; a sort under it would move
+  // the row away from it.
+  if (lookupActive() || sorting_ || view_.caption(control::kStartButton) != idleCaption())
     return;
   sortAscending_ = !sortAscending_;
+  sorting_ = true;
   sortReportList(view_, column, sortAscending_, false, column == 1 ? kSortInteger : kSortText);
+  sorting_ = false;
 }
 
 void LookupEngine::chooseAutoSaveFolder() {
@@ -126,20 +213,30 @@ void LookupEngine::openAutoSaveFolder() {
 void LookupEngine::saveResults() {
   static const Text kTitle = gbk("选择保存文件夹：");
   static const Text kSaved = gbk("保存OK！");
+  static const Text kUnsaved1 = gbk("有 ");
+  static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
   const Text folder = chooseFolder(view_, Text(), kTitle);
   if (folder.empty())
     return;
-  const int rows = view_.rowCount();
-  for (int row = 0; row < rows; ++row) {
+  int unsaved = 0;
+  for (int row = 0; row < view_.rowCount(); ++row) {
     processPendingEvents();
     if (row >= view_.rowCount())
       break;  // emptied by a pumped event
-    const Text address = view_.cellText(row, 0);
-    if (!isPlainFileName(address))
+    // Rows that did not complete hold no result to save (and must not
+    // replace one saved earlier).
+    const int image = view_.rowImage(row);
+    if (image != kImageFound && image != kImageNone)
       continue;
-    writeWholeFile(resultFilePath(folder, address), view_.cellText(row, 1));
+    if (!writeResultFile(folder, view_.cellText(row, 0), view_.cellText(row, 1)))
+      ++unsaved;
   }
-  view_.messageBox(kSaved, infoTitle(), mb::kOk | mb::kTaskModal, false);
+  if (unsaved == 0) {
+    view_.messageBox(kSaved, infoTitle(), mb::kOk | mb::kTaskModal, false);
+  } else {
+    view_.messageBox(kUnsaved1 + std::to_string(unsaved) + kUnsaved2 + folder, infoTitle(),
+                     mb::kOk | mb::kTaskModal, false);
+  }
 }
 
 void LookupEngine::openResultPage() {

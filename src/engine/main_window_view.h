@@ -72,9 +72,21 @@ class MainWindowView {
   virtual void setRowImage(int row, int image) = 0;
   virtual void ensureRowVisible(int row) = 0;
   virtual int selectedRow() const = 0;
+  // A note on a row that is not part of its cells: why its look-up did not
+  // complete. The window shows it with the row; it is never saved.
+  virtual Text rowNote(int row) const {
+    (void)row;
+    return Text();
+  }
+  virtual void setRowNote(int row, const Text& note) {
+    (void)row;
+    (void)note;
+  }
 
   // The embedded browser 浏览器 (created on first use by the window).
-  virtual void browserNavigate(const std::string& url) = 0;
+  // False when there is no browser to show (it could not start; the window
+  // has told the user why).
+  virtual bool browserNavigate(const std::string& url) = 0;
   virtual Text browserCookieText() = 0;  // "name=value; ..." of the loaded site
 
   // Desktop services.

@@ -226,11 +226,16 @@ TEST_F(QueryAddressTest, AizhanGivesUpAfterTenAttempts) {
   fakes.setAddress(FakeSite::kAizhan, "l@x.com",
                    {.domains = {"a.com"}, .rateLimitedAnswers = {{1, 50}}});
   int row = addRow("l@x.com");
-  engine->queryAddress(row);
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(fakes.requests().size(), 10u);
   EXPECT_EQ(view.beeps, 10);
-  EXPECT_EQ(view.cellText(row, 1), "");
-  EXPECT_EQ(view.rowImage(row), 1);
+  // Throttled to the end: the service said nothing about the address.
+  EXPECT_EQ(result.outcome, LookupOutcome::kFailed);
+  EXPECT_EQ(result.reason, FailureReason::kRateLimited);
+  EXPECT_EQ(result.failedPage, 1);
+  EXPECT_EQ(view.cellText(row, 1), gbk("查询失败：查询过于频繁"));
+  EXPECT_EQ(view.rowNote(row), gbk("查询失败：查询过于频繁"));
+  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
 }
 
 TEST_F(QueryAddressTest, EmptyAnswersAreRetriedAtOnce) {
@@ -247,9 +252,12 @@ TEST_F(QueryAddressTest, EmptyAnswerWithTheStopFlagEndsAtOnce) {
   fakes.setAddress(FakeSite::kAizhan, "n@x.com", {.domains = {"a.com"}, .emptyAnswers = {{1, 5}}});
   engine->setQueryStopFlag(true);
   int row = addRow("n@x.com");
-  engine->queryAddress(row);
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(fakes.requests().size(), 1u);
-  EXPECT_EQ(view.rowImage(row), 1);
+  EXPECT_EQ(result.outcome, LookupOutcome::kFailed);
+  EXPECT_EQ(result.reason, FailureReason::kConnection);
+  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
+  EXPECT_EQ(view.cellText(row, 1), gbk("查询失败：连接失败"));
 }
 
 TEST_F(QueryAddressTest, ChinazRateLimitShowsTheMessageAndSetsTheStopFlag) {
@@ -258,8 +266,14 @@ TEST_F(QueryAddressTest, ChinazRateLimitShowsTheMessageAndSetsTheStopFlag) {
                    {.domains = domains, .perPage = 2, .rateLimitedAnswers = {{2, 1}}});
   view.selectAizhan(false);
   int row = addRow("z@x.com");
-  engine->queryAddress(row);
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(fakes.requests().size(), 2u);  // no retry
+  EXPECT_EQ(result.outcome, LookupOutcome::kIncomplete);
+  EXPECT_EQ(result.reason, FailureReason::kRateLimited);
+  EXPECT_EQ(result.pages, 1);
+  EXPECT_EQ(result.failedPage, 2);
+  EXPECT_EQ(view.rowNote(row), gbk("第 2 页查询失败：查询过于频繁"));
+  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
   ASSERT_EQ(view.messageBoxes.size(), 1u);
   EXPECT_EQ(view.messageBoxes[0].text,
             gbk("chinaz.com查询过于频繁，暂时无法采集！请等半小时后查看能查询时，"
@@ -276,9 +290,13 @@ TEST_F(QueryAddressTest, StopFlagLeftSetFetchesOnlyTheFirstPage) {
                    {.domains = numberedDomains("s", 6), .perPage = 2});
   engine->setQueryStopFlag(true);
   int row = addRow("s@x.com");
-  engine->queryAddress(row);
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(fakes.requests().size(), 1u);
   EXPECT_EQ(view.cellText(row, 1), "s1.com\r\ns2.com");
+  // Two of six domains: not a result that may replace a saved one.
+  EXPECT_EQ(result.outcome, LookupOutcome::kStopped);
+  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
+  EXPECT_EQ(view.rowNote(row), gbk("已停止"));
 }
 
 TEST_F(QueryAddressTest, ChinazAsksForSignInBeforePageEleven) {
@@ -326,12 +344,30 @@ TEST_F(QueryAddressTest, SignInDeclinedIsAskedAgainLater) {
   fakes.setAddress(FakeSite::kChinaz, "h@x.com", {.domains = domains, .perPage = 1});
   view.selectAizhan(false);
   int row = addRow("h@x.com");
-  engine->queryAddress(row);  // the browser has no cookie: page 11 is refused
+  // The browser has no cookie: page 11 would only bring the sign-in wall.
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(fakes.requests().size(), 11u);
+  EXPECT_EQ(fakes.requests().size(), 10u);
+  EXPECT_EQ(result.outcome, LookupOutcome::kIncomplete);
+  EXPECT_EQ(result.reason, FailureReason::kSignInMissing);
+  EXPECT_EQ(result.failedPage, 11);
   EXPECT_EQ(view.cellText(row, 1), joined(domains, 0, 10));
+  EXPECT_EQ(view.rowNote(row), gbk("第 11 页查询失败：需要登录"));
   engine->queryAddress(addRow("h@x.com"));
   EXPECT_EQ(view.messageBoxes.size(), 2u);
+}
+
+TEST_F(QueryAddressTest, WithoutABrowserBeyondPageTenTheAddressIsIncompleteAndNothingIsAsked) {
+  fakes.setAddress(FakeSite::kChinaz, "h@x.com",
+                   {.domains = numberedDomains("h", 12), .perPage = 1});
+  view.selectAizhan(false);
+  view.browserAvailable = false;
+  const LookupResult result = engine->queryAddress(addRow("h@x.com"));
+  EXPECT_THAT(view.messageBoxes, IsEmpty());
+  EXPECT_FALSE(view.visible(control::kBrowser));
+  EXPECT_EQ(fakes.requests().size(), 10u);
+  EXPECT_EQ(result.outcome, LookupOutcome::kIncomplete);
+  EXPECT_EQ(result.reason, FailureReason::kSignInMissing);
 }
 
 TEST_F(QueryAddressTest, RealPauseOfThreeHundredMillisecondsPumpsEvents) {

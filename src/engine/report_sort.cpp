@@ -298,9 +298,16 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
   const size_t width = static_cast<size_t>(columns);
   std::vector<Text> cells;
   cells.reserve(static_cast<size_t>(rows) * width);
+  // The image and the note belong to the row's result: they move with it.
+  std::vector<int> images;
+  std::vector<Text> notes;
+  images.reserve(static_cast<size_t>(rows));
+  notes.reserve(static_cast<size_t>(rows));
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c)
       cells.push_back(list.cellText(r, c));
+    images.push_back(list.rowImage(r));
+    notes.push_back(list.rowNote(r));
     processPendingEvents();
   }
   auto key = [&](int r) -> const Text& {
@@ -329,13 +336,17 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
   }
 
   for (int i = 0; i < rows; ++i) {
-    // A pumped event may have emptied the list meanwhile; write only rows
-    // that are still there.
-    if (i >= list.rowCount())
+    // A pumped event may have emptied or refilled the list meanwhile (a new
+    // run): a row not yet written back still holds what was copied out of
+    // it, else the list is no longer the one sorted and is left alone.
+    if (i >= list.rowCount() || list.cellText(i, 0) != cells[static_cast<size_t>(i) * width])
       break;
-    const size_t source = static_cast<size_t>(order[static_cast<size_t>(i)]) * width;
+    const auto from = static_cast<size_t>(order[static_cast<size_t>(i)]);
+    const size_t source = from * width;
     for (int c = 0; c < columns; ++c)
       list.setCellText(i, c, cells[source + static_cast<size_t>(c)]);
+    list.setRowImage(i, images[from]);
+    list.setRowNote(i, notes[from]);
     processPendingEvents();
   }
   return kDone;

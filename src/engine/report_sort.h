@@ -1,9 +1,8 @@
 // Sorting the report list by one column.
 //
-// The list keeps its order in its cells only: the cell texts of every row are
-// copied out, ordered, and written back, so anything else tied to a row
-// position stays where it was. Rows with equal keys come out in the reverse
-// of their order before the sort (each sort swaps them again), in either
+// The cell texts of every row, its image and its note are copied out,
+// ordered, and written back, so a row's icon stays beside its address. Rows with equal keys come
+// out in the reverse of their order before the sort (each sort swaps them again), in either
 // direction; the program has always sorted that way and users see it.
 #pragma once
 

@@ -161,12 +161,34 @@ TEST(SortReportList, PumpsEventsWhileItWorks) {
   EXPECT_GE(pump.calls(), 9000);
 }
 
-TEST(SortReportList, ListEmptiedByAPumpedEventIsNotWrittenPast) {
+TEST(SortReportList, AListReplacedByAPumpedEventIsLeftAlone) {
   FakeMainWindowView view;
   view.setRows({{"b", "1"}, {"a", "2"}, {"c", "3"}});
-  ScopedEventPump pump([&] { view.deleteAllRows(); });
+  bool replaced = false;
+  ScopedEventPump pump([&] {
+    // A new run starts while the sort copies the rows: two fresh rows.
+    if (!replaced) {
+      replaced = true;
+      view.setRows({{"new@x.com", ""}, {"next@x.com", ""}});
+    }
+  });
   EXPECT_EQ(sortReportList(view, 0), gbk("排序完成"));
-  EXPECT_EQ(view.rowCount(), 0);
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("new@x.com", "next@x.com"));
+  EXPECT_THAT(view.columnTexts(1), ElementsAre("", ""));
+}
+
+TEST(SortReportList, ImagesAndNotesMoveWithTheirRows) {
+  FakeMainWindowView view;
+  view.setRows({{"b@x.com", "b.com"}, {"a@x.com", gbk("查询失败：超时")}, {"c@x.com", ""}});
+  view.setRowImage(1, 3);
+  view.setRowNote(1, gbk("查询失败：超时"));
+  sortReportList(view, 0, true);
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("a@x.com", "b@x.com", "c@x.com"));
+  EXPECT_EQ(view.rowImage(0), 3);
+  EXPECT_EQ(view.rowNote(0), gbk("查询失败：超时"));
+  EXPECT_EQ(view.rowImage(1), 0);
+  EXPECT_EQ(view.rowNote(1), "");
+  EXPECT_EQ(view.rowImage(2), 1);
 }
 
 TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {

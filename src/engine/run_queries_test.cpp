@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -21,6 +22,7 @@ using testing::FakeAddress;
 using testing::FakeServices;
 using testing::FakeSite;
 using ::testing::IsEmpty;
+using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 std::vector<std::string> numberedDomains(const std::string& stem, int count) {
@@ -111,40 +113,68 @@ TEST_F(RunQueriesTest, CaptionShowsTheProgress) {
   EXPECT_EQ(view.messageBoxes.size(), 1u);
 }
 
-TEST_F(RunQueriesTest, ClipboardIsTheSourceWhenNothingWasEntered) {
+TEST_F(RunQueriesTest, TheClipboardIsTakenOnlyWhenTheUserAgreesAndOnlyItsAddresses) {
   view.setChecked(control::kAutoSaveCheck, false);
-  view.clipboard = "clip@x.com\r\n";
+  view.clipboard = gbk("会议纪要：周三下午\r\nclip@x.com\r\nhttp://intranet/x\r\n two@x.com \r\n");
+  int answer = mb::kIdNo;
+  view.onMessageBox = [&](const FakeMainWindowView::MessageBoxCall& call) {
+    return (call.style & 0xF) == mb::kYesNo ? answer : mb::kIdOk;
+  };
+  view.setRows({{"old@x.com", "old.com"}});
+  engine->runQueries();  // declined: nothing is sent, the list stays
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("剪贴板中有 2 个邮箱地址，是否查询？"));
+  EXPECT_EQ(view.messageBoxes[0].style & 0xF, mb::kYesNo);
+  EXPECT_THAT(fakes.requests(), IsEmpty());
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("old@x.com"));
+  EXPECT_EQ(caption(), gbk("开始查询"));
+
+  answer = mb::kIdYes;
   engine->runQueries();
-  EXPECT_THAT(view.columnTexts(0), ElementsAre("clip@x.com"));
+  EXPECT_THAT(view.columnTexts(0), ElementsAre("clip@x.com", "two@x.com"));
+  EXPECT_EQ(fakes.requests().size(), 2u);
+  EXPECT_EQ(view.messageBoxes.back().text, gbk("查询完成！"));
+
   view.setTag(control::kInputButton, "tag@x.com");
-  engine->runQueries();
+  const size_t boxes = view.messageBoxes.size();
+  engine->runQueries();  // an entered list asks nothing
   EXPECT_THAT(view.columnTexts(0), ElementsAre("tag@x.com"));
+  EXPECT_EQ(view.messageBoxes.size(), boxes + 1);
 }
 
-TEST_F(RunQueriesTest, EmptySourceClearsTheListAndFinishesAtOnce) {
+TEST_F(RunQueriesTest, NothingToQuerySaysSoAndLeavesTheListAlone) {
   view.setRows({{"old@x.com", "old.com"}});
+  view.clipboard = gbk("只是一段文字");
   engine->runQueries();
-  EXPECT_EQ(view.rowCount(), 0);
+  EXPECT_EQ(view.rowCount(), 1);
   EXPECT_THAT(fakes.requests(), IsEmpty());
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("查询完成！"));
+  EXPECT_NE(view.messageBoxes[0].text.find(gbk("剪贴板中也没有邮箱地址")), Text::npos);
   EXPECT_EQ(caption(), gbk("开始查询"));
 }
 
-TEST_F(RunQueriesTest, EmptyElementsAreQueriedButNotSaved) {
+TEST_F(RunQueriesTest, BlankLinesAreSkippedAndInvalidLinesAreNeverSent) {
   view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
-  view.setTag(control::kInputButton, "a@x.com||\t b@x.com");
+  const std::string tooLong = std::string(250, 'x') + "@x.com";
+  view.setTag(control::kInputButton,
+              "a@x.com||\t b@x.com\r\n   \r\nno-at-sign\r\n" + tooLong + "\r\nc@x.com");
   engine->runQueries();
-  EXPECT_THAT(view.columnTexts(0), ElementsAre("a@x.com", "", "\t b@x.com"));
-  ASSERT_EQ(fakes.requests().size(), 3u);
-  EXPECT_EQ(fakes.requests()[1].target, "/reverse-whois?q=&t=email");
-  EXPECT_EQ(fakes.requests()[2].param("q"), "\t b@x.com");  // a tab is no blank
+  EXPECT_THAT(view.columnTexts(0),
+              ElementsAre("a@x.com", "\t b@x.com", "no-at-sign", tooLong, "c@x.com"));
+  ASSERT_EQ(fakes.requests().size(), 2u);
+  EXPECT_EQ(fakes.requests()[1].param("q"), "c@x.com");
+  for (int row : {1, 2, 3}) {
+    EXPECT_EQ(view.cellText(row, 1), gbk("无效邮箱")) << row;
+    EXPECT_EQ(view.rowImage(row), kImageNotCompleted) << row;
+  }
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(out.utf8Path())) {
     files.push_back(entry.path().filename().string());
   }
   std::sort(files.begin(), files.end());
-  EXPECT_THAT(files, ElementsAre("\t b@x.com.txt", "a@x.com.txt"));
+  EXPECT_THAT(files, ElementsAre("a@x.com.txt", "c@x.com.txt"));
+  EXPECT_EQ(view.messageBoxes.back().text,
+            gbk("查询完成！\r\n其中 3 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"));
 }
 
 TEST_F(RunQueriesTest, AutoSaveDefaultsToTheResultFolderBesideTheProgram) {
@@ -162,14 +192,13 @@ TEST_F(RunQueriesTest, AutoSaveOffWritesNothing) {
 }
 
 TEST_F(RunQueriesTest, UnsafeAddressesAreNotSaved) {
-  fakes.setAddress(FakeSite::kAizhan, "../escape", {.domains = {"bad.com"}});
-  fakes.setAddress(FakeSite::kAizhan, "..", {.domains = {"bad.com"}});
+  fakes.setAddress(FakeSite::kAizhan, "../escape@x.com", {.domains = {"bad.com"}});
   const Text folder = out.gbkPath("results");
   view.setTag(control::kAutoSaveFolderButton, folder);
-  view.setTag(control::kInputButton, "../escape|..|a/b|ok@x.com");
+  view.setTag(control::kInputButton, "../escape@x.com|..|a/b@x.com|ok@x.com");
   engine->runQueries();
   EXPECT_EQ(view.cellText(0, 1), "bad.com");  // queried all the same
-  EXPECT_FALSE(fs::exists(out.utf8Path() + "/escape.txt"));
+  EXPECT_FALSE(fs::exists(out.utf8Path() + "/escape@x.com.txt"));
   EXPECT_FALSE(fs::exists(out.utf8Path() + "/results.txt"));
   std::vector<std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(out.utf8Path())) {
@@ -186,9 +215,10 @@ TEST_F(RunQueriesTest, SecondClickStopsAfterThePageInProgress) {
   view.setTag(control::kInputButton, "a@x.com\r\nb@x.com\r\nc@x.com");
   Text captionAfterClick;
   ScopedEventPump pump([&] {
-    // The user clicks the button again while page 1 of the second address
-    // waits.
-    if (fakes.requests().size() == 4 && captionAfterClick.empty()) {
+    // The user clicks the button again in the pause after page 1 of the
+    // second address.
+    if (view.rowCount() == 2 && view.cellText(1, 1) == "b@x.com1.com\r\nb@x.com2.com" &&
+        captionAfterClick.empty()) {
       engine->runQueries();
       captionAfterClick = caption();
     }
@@ -198,21 +228,94 @@ TEST_F(RunQueriesTest, SecondClickStopsAfterThePageInProgress) {
   EXPECT_EQ(view.rowCount(), 2);
   EXPECT_EQ(fakes.requests().size(), 4u);
   EXPECT_EQ(view.cellText(0, 1), joined(numberedDomains("a@x.com", 6)));
+  // The stopped address keeps its first page on screen, but two of six
+  // domains are no result to save; the third address never ran.
   EXPECT_EQ(view.cellText(1, 1), "b@x.com1.com\r\nb@x.com2.com");
-  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "b@x.com1.com\r\nb@x.com2.com");
+  EXPECT_EQ(view.rowImage(1), kImageNotCompleted);
+  EXPECT_EQ(view.rowNote(1), gbk("已停止"));
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "<missing>");
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), joined(numberedDomains("a@x.com", 6)));
   EXPECT_EQ(caption(), gbk("开始查询"));
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("查询完成！"));
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("查询完成！\r\n其中 2 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"));
 
   // A right-click query now still sees the flag: first page only.
   fakes.clearRequests();
-  engine->queryAddress(0);
+  EXPECT_EQ(engine->queryAddress(0).outcome, LookupOutcome::kStopped);
   EXPECT_EQ(fakes.requests().size(), 1u);
   // The next run clears it.
   engine->runQueries();
   EXPECT_FALSE(engine->queryStopFlag());
   EXPECT_EQ(view.rowCount(), 3);
   EXPECT_EQ(view.cellText(2, 1), joined(numberedDomains("c@x.com", 6)));
+}
+
+TEST_F(RunQueriesTest, StopDuringASlowPageEndsTheFetchInFlightAtOnce) {
+  engine->setWaitHook(nullptr);
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com", {.domains = {"a.com"}});
+  fakes.setAddress(FakeSite::kAizhan, "slow@x.com", {.domains = {"s.com"}, .delayMs = 4000});
+  ASSERT_TRUE(writeWholeFile(out.gbkPath("slow@x.com.txt"), "earlier.com"));
+  view.setTag(control::kAutoSaveFolderButton, out.gbkPath());
+  view.setTag(control::kInputButton, "a@x.com\r\nslow@x.com\r\nc@x.com");
+  Clock::time_point clicked{};
+  ScopedEventPump pump([&] {
+    // The user clicks stop while the slow page is being fetched.
+    if (clicked == Clock::time_point{} && fakes.requests().size() == 2 &&
+        view.cellText(1, 1) == gbk("查询中..")) {
+      clicked = Clock::now();
+      engine->runQueries();
+    }
+  });
+  engine->runQueries();
+  const double stopSeconds = std::chrono::duration<double>(Clock::now() - clicked).count();
+  ASSERT_NE(clicked, Clock::time_point{});
+  EXPECT_LT(stopSeconds, 0.5);
+  EXPECT_EQ(view.rowCount(), 2);
+  EXPECT_EQ(view.cellText(1, 1), gbk("已停止"));
+  EXPECT_EQ(view.rowImage(1), kImageNotCompleted);
+  EXPECT_EQ(fileBytes(out.gbkPath("slow@x.com.txt")), "earlier.com");
+  EXPECT_EQ(caption(), gbk("开始查询"));
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("查询完成！\r\n其中 2 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"));
+}
+
+TEST_F(RunQueriesTest, ProgressReportsTellTheStatusOfTheRun) {
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com",
+                   {.domains = numberedDomains("a", 3), .perPage = 2});
+  fakes.setAddress(FakeSite::kAizhan, "b@x.com", {.emptyAnswers = {{1, 10}}});
+  view.setChecked(control::kAutoSaveCheck, false);
+  view.setTag(control::kInputButton, "a@x.com\r\nb@x.com\r\nnone@x.com");
+  std::vector<std::string> seen;
+  engine->setProgressListener([&](const LookupProgress& p) {
+    using Stage = LookupProgress::Stage;
+    std::string line;
+    switch (p.stage) {
+      case Stage::kRunStarted:
+        line = "start " + std::to_string(p.total);
+        break;
+      case Stage::kFetching:
+        line = std::to_string(p.index) + "/" + std::to_string(p.total) + " page " +
+               std::to_string(p.page) + "/" + std::to_string(p.totalPages);
+        break;
+      case Stage::kPausing:
+        line = "pause " + std::to_string(p.pauseMs);
+        break;
+      case Stage::kAddressEnded:
+        line = std::string(outcomeName(p.result->outcome)) + " " + std::to_string(p.found) +
+               std::to_string(p.none) + std::to_string(p.failed);
+        break;
+      case Stage::kRunEnded:
+        line = "end " + std::to_string(p.found) + std::to_string(p.none) + std::to_string(p.failed);
+        break;
+    }
+    seen.push_back(line);
+  });
+  engine->runQueries();
+  EXPECT_THAT(seen, ElementsAre("start 3", "1/3 page 1/0", "pause 300", "1/3 page 2/2", "pause 300",
+                                "found 100", "2/3 page 1/0", "failed 101", "3/3 page 1/0",
+                                "none 111", "end 111"));
 }
 
 TEST_F(RunQueriesTest, ChinazRateLimitEndsTheRun) {
@@ -227,9 +330,12 @@ TEST_F(RunQueriesTest, ChinazRateLimitEndsTheRun) {
   engine->runQueries();
   EXPECT_EQ(view.rowCount(), 2);
   EXPECT_EQ(view.cellText(1, 1), "b1.com\r\nb2.com");
-  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "b1.com\r\nb2.com");
+  EXPECT_EQ(view.rowNote(1), gbk("第 2 页查询失败：查询过于频繁"));
+  EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "<missing>");
+  EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "a.com");
   ASSERT_EQ(view.messageBoxes.size(), 2u);
-  EXPECT_EQ(view.messageBoxes[1].text, gbk("查询完成！"));
+  EXPECT_EQ(view.messageBoxes[1].text,
+            gbk("查询完成！\r\n其中 2 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"));
   EXPECT_EQ(caption(), gbk("开始查询"));
 }
 

@@ -1,0 +1,99 @@
+// How one address's look-up ended, and what the page walk reports while it
+// runs.
+//
+// Only a look-up that completed (found or none) says anything about the
+// address: a failed, incomplete or stopped one says only that the service
+// could not be asked to the end, so it is never written over a result file.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/text.h"
+
+namespace qarvo {
+
+enum class LookupOutcome {
+  kFound,       // every page asked for came, with at least one domain
+  kNone,        // the service answered that it has nothing
+  kFailed,      // the first page never came (refused, time-out, throttled, ...)
+  kIncomplete,  // some pages came, then one did not
+  kStopped,     // the user stopped it before it was done
+};
+
+// Why a look-up did not complete.
+enum class FailureReason {
+  kNone,
+  kConnection,      // refused, unresolvable, cut off, or an empty answer
+  kTimeout,         // no answer within the time limit
+  kServerError,     // the service answered with an HTTP error (5xx, 429)
+  kRateLimited,     // the service's "too many queries" page, to the end
+  kSignInMissing,   // 站长 pages beyond 10 need a sign-in that did not happen
+  kInvalidAddress,  // not an e-mail address; never sent
+  kStopped,         // the user stopped the run
+};
+
+struct LookupResult {
+  LookupOutcome outcome = LookupOutcome::kNone;
+  FailureReason reason = FailureReason::kNone;
+  Text domains;        // GBK, joined by "\r\n", in page order
+  int pages = 0;       // pages that came
+  int failedPage = 0;  // the page that did not come (0 when none failed)
+
+  // Found or none: the result may be shown as final and saved.
+  bool completed() const {
+    return outcome == LookupOutcome::kFound || outcome == LookupOutcome::kNone;
+  }
+};
+
+// The row images of the report list: 0 found, 1 none, 2 not yet queried,
+// 3 did not complete (failed, incomplete, stopped).
+inline constexpr int kImageFound = 0;
+inline constexpr int kImageNone = 1;
+inline constexpr int kImagePending = 2;
+inline constexpr int kImageNotCompleted = 3;
+int outcomeImage(LookupOutcome outcome);
+
+// Machine names: "found", "none", "failed", "incomplete", "stopped".
+const char* outcomeName(LookupOutcome outcome);
+// Short reason words (UTF-8 English, for logs and machine output):
+// "connection failed", "timed out", ... ; empty for kNone.
+const char* reasonName(FailureReason reason);
+// The short Chinese reason (GBK): 连接失败, 超时, 服务器错误, 查询过于频繁,
+// 需要登录, 无效邮箱, 已停止; empty for kNone.
+Text reasonText(FailureReason reason);
+// What a row that did not complete says (GBK): failed rows "查询失败：<reason>",
+// stopped rows "已停止", invalid addresses "无效邮箱"; an incomplete row's
+// note names the page that failed: "第 N 页查询失败：<reason>". Empty for
+// completed look-ups.
+Text outcomeNote(const LookupResult& result);
+
+// What the page walk is doing, for a status line or a progress display.
+struct LookupProgress {
+  enum class Stage {
+    kRunStarted,    // `total` addresses
+    kFetching,      // page `page` of `totalPages` (0: not known yet) is being asked for
+    kPausing,       // `pauseMs` left of a pause of kind `pause`
+    kAddressEnded,  // `result` holds the outcome
+    kRunEnded,      // the tallies are final; `folder` is where results were saved
+  };
+  enum class Pause { kNone, kRateLimit, kPage, kInterval };
+
+  Stage stage = Stage::kRunStarted;
+  int row = -1;
+  Text address;   // GBK
+  int index = 0;  // 1-based position in the run, 0 for a single query
+  int total = 0;  // addresses in the run
+  int page = 0;
+  int totalPages = 0;
+  int domains = 0;  // domains so far for this address
+  Pause pause = Pause::kNone;
+  int pauseMs = 0;
+  const LookupResult* result = nullptr;  // at kAddressEnded
+  int found = 0, none = 0, failed = 0;   // tallies of the run so far (failed: not completed)
+  Text folder;                           // GBK, at kRunEnded; empty without auto-save
+  int unsavedFiles = 0;                  // result files that could not be written
+};
+using ProgressListener = std::function<void(const LookupProgress&)>;
+
+}  // namespace qarvo
