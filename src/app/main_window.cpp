@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -47,6 +48,12 @@ constexpr char kTagKey[] = "tag";
 // Client size that holds every control of the form with an 8-pixel border.
 constexpr int kClientWidth = 1048;
 constexpr int kClientHeight = 576;
+
+// The result list's place in the form; it grows with the window from there.
+constexpr int kListLeft = 8;
+constexpr int kListTop = 152;
+constexpr int kListMinWidth = 400;
+constexpr int kListMinHeight = 120;
 
 // How long a look-up may take to wind down after the window was closed.
 constexpr std::chrono::seconds kCloseGrace(3);
@@ -248,7 +255,7 @@ void MainWindow::buildControls() {
 
   list_ = new QTreeWidget(this);
   add(list_, "超级列表框");
-  list_->setGeometry(8, 152, 1032, 416);
+  list_->setGeometry(kListLeft, kListTop, 1032, 416);
   list_->setColumnCount(2);
   list_->setHeaderLabels({QStringLiteral("邮箱"), QStringLiteral("反查结果")});
   list_->setRootIsDecorated(false);
@@ -429,6 +436,10 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   // The browser covers the whole client area when it is shown for a sign-in.
   browser_->setGeometry(0, 0, width(), height());
+  // The result list takes the room the window gets; the controls above it
+  // keep their places.
+  list_->setGeometry(kListLeft, kListTop, std::max(kListMinWidth, width() - 2 * kListLeft),
+                     std::max(kListMinHeight, height() - kListTop - kListLeft));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
