@@ -15,7 +15,8 @@ seconds="${1:-${QARVO_FUZZ_SECONDS:-20}}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(markup_extractor text_between decode_response settings_store com_regex)
+  targets=(markup_extractor text_between decode_response settings_store com_regex cookie_merge
+    header_names utf16_decode)
 fi
 
 bash scripts/install-deps.sh

@@ -38,8 +38,10 @@ void forEachHeaderLine(TextView headers, Each each) {
 }
 
 // The value of a Set-Cookie line after its name, up to the first ";", trimmed.
+// A stray CR or LF ends it too: a cookie handed back must never be able to
+// start a header line of its own when it is sent again.
 TextView cookieOfValue(TextView value) {
-  return trimBlanks(value.substr(0, value.find(';')));
+  return trimBlanks(value.substr(0, value.find_first_of(";\r\n")));
 }
 
 }  // namespace
@@ -84,7 +86,8 @@ Text responseCookieValueOf(TextView headers, TextView name) {
 Text returnedCookiesOf(TextView rawHeaders) {
   Text cookies;
   forEachHeaderLine(rawHeaders, [&](TextView line) {
-    if (line.substr(0, line.find(": ")) != "Set-Cookie")
+    // A bare "Set-Cookie" line (no ": ") names the header too, and has no value.
+    if (line.substr(0, line.find(": ")) != "Set-Cookie" || line.size() <= 11)
       return;
     TextView value = cookieOfValue(line.substr(11));
     if (value.empty())

@@ -28,12 +28,13 @@ Text responseCookieValueOf(TextView headers, TextView name);
 
 // The cookies the function-interface fetch hands back: for each line whose
 // text before the first ": " is "Set-Cookie", the value up to its first ";"
-// with blanks trimmed, joined by "; " (no "; " at the end).
+// (or a stray CR or LF) with blanks trimmed, joined by "; " (no "; " at the
+// end).
 Text returnedCookiesOf(TextView rawHeaders);
 
 // The cookies the internet-library fetch hands back: for each line that
 // begins with "Set-Cookie:" in any letter case, the value up to its first
-// ";" with blanks trimmed, each followed by "; ".
+// ";" (or a stray CR or LF) with blanks trimmed, each followed by "; ".
 Text internetCookiesOf(TextView rawHeaders);
 
 // The value of the last line that begins with "Location: " (exactly so);

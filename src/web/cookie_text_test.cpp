@@ -45,6 +45,8 @@ TEST(CookieTextTest, ReturnedCookiesOfTheFunctionInterfaceFetch) {
   EXPECT_EQ(returnedCookiesOf(kHeaders), "a=1; b=2; padded = 4");
   EXPECT_EQ(returnedCookiesOf("HTTP/1.1 200 OK\r\nSet-Cookie: solo=1\r\n\r\n"), "solo=1");
   EXPECT_EQ(returnedCookiesOf("Set-Cookie: ; path=/\r\n"), "");
+  // A header line that is the bare name has no cookie (and reads nothing past it).
+  EXPECT_EQ(returnedCookiesOf("Set-Cookie\r\nSet-Cookie: a=1\r\nSet-Cookie"), "a=1");
   EXPECT_EQ(locationHeaderOf(kHeaders), "/second");
   EXPECT_EQ(locationHeaderOf("location: /lower\r\n"), "");
 }
@@ -74,6 +76,9 @@ TEST(CookieTextTest, AHeaderLineEndingInAHighByteKeepsToItself) {
   EXPECT_EQ(internetCookiesOf(headers), "a=\xC4; b=2; ");
   EXPECT_EQ(responseCookiesOf(headers), "a=\xC4; b=2; ");
   EXPECT_EQ(locationHeaderOf(headers), "/next");
+  // A stray line break inside a value ends the cookie there.
+  EXPECT_EQ(returnedCookiesOf("Set-Cookie: a=1\nX-Injected: 1\r\n"), "a=1");
+  EXPECT_EQ(internetCookiesOf("Set-Cookie: a=1\rX: 1; path=/\r\n"), "a=1; ");
 }
 
 TEST(CookieTextTest, LineBreaksInACookieTextAreSeen) {
