@@ -178,15 +178,17 @@ bool writeResultFile(const Text& folder, const Text& address, const Text& text) 
   return writeWholeFile(path, text);
 }
 
-void LookupEngine::onResultHeaderClick(int column) {
+bool LookupEngine::onResultHeaderClick(int column) {
   // A look-up writes into its row between pumps; a sort under it would move
   // the row away from it.
   if (lookupActive() || sorting_ || view_.caption(control::kStartButton) != idleCaption())
-    return;
+    return false;
   sortAscending_ = !sortAscending_;
   sorting_ = true;
   sortReportList(view_, column, sortAscending_, false, column == 1 ? kSortInteger : kSortText);
   sorting_ = false;
+  sortedColumn_ = column;
+  return true;
 }
 
 void LookupEngine::chooseAutoSaveFolder() {

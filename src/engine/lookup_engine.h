@@ -30,8 +30,12 @@ class LookupEngine {
   // note in the result cell). Refused (kStopped, nothing touched) while the
   // list is being sorted.
   LookupResult queryAddress(int row);
-  // Click on a column header of 超级列表框. Refused while any look-up runs.
-  void onResultHeaderClick(int column);
+  // Click on a column header of 超级列表框. Refused while any look-up runs;
+  // true when the list was sorted.
+  bool onResultHeaderClick(int column);
+  // The column and direction of the last accepted sort (-1: none yet).
+  int sortedColumn() const { return sortedColumn_; }
+  bool sortedAscending() const { return sortAscending_; }
 
   // Click / right button on 按钮自动保存路径.
   void chooseAutoSaveFolder();
@@ -86,6 +90,7 @@ class LookupEngine {
   bool queryStopFlag_ = false;
   Text serviceCookieText_;
   bool sortAscending_ = false;  // flipped before every accepted sort
+  int sortedColumn_ = -1;
   // Raised by a stop request of the user (not by the service's rate-limit):
   // ends waits and the fetch in flight at once.
   bool stopRequested_ = false;
