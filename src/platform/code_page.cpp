@@ -3,6 +3,8 @@
 #include <iconv.h>
 
 #include <strings.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -17,23 +19,20 @@
 namespace qarvo {
 namespace {
 
-// The Windows code page 936 is a superset of glibc's GBK by one character
-// (0x80 = the euro sign); glibc's CP936 name covers it where available.
+// The system code page. GB18030 holds every GBK character with the same
+// bytes, so text written in GBK reads unchanged, and it holds every other
+// Unicode character too (in four bytes: lead, digit, lead, digit), so a path
+// such as "/home/jörg" survives the trip through the program's text.
 const char* systemCodePage() {
-  static const char* name = [] {
-    iconv_t probe = iconv_open("UTF-8", "CP936");
-    if (probe != reinterpret_cast<iconv_t>(-1)) {
-      iconv_close(probe);
-      return "CP936";
-    }
-    return "GBK";
-  }();
-  return name;
+  return "GB18030";
 }
 
-// The converters opened so far, by encoding names. A page converts a few
-// stretches per row, so a look-up compares names in place instead of building
-// key strings.
+// The converters opened so far, by encoding names, the most recently used
+// first. A page converts a few stretches per row, so a look-up compares names
+// in place instead of building key strings. Charset names come from servers:
+// the cache keeps at most kMaxConverters and never a name iconv refused.
+constexpr std::size_t kMaxConverters = 24;
+
 struct ConverterCache {
   struct Entry {
     std::string from;
@@ -42,18 +41,27 @@ struct ConverterCache {
   };
   std::vector<Entry> open;
   ~ConverterCache() {
-    for (Entry& entry : open) {
-      if (entry.cd != reinterpret_cast<iconv_t>(-1))
-        iconv_close(entry.cd);
-    }
+    for (Entry& entry : open)
+      iconv_close(entry.cd);
   }
   iconv_t get(const char* from, const char* to) {
-    for (const Entry& entry : open) {
-      if (entry.from == from && entry.to == to)
-        return entry.cd;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+      if (open[i].from == from && open[i].to == to) {
+        // Move it to the front, so that the busy pairs stay.
+        std::rotate(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(i),
+                    open.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        return open.front().cd;
+      }
     }
-    open.push_back(Entry{from, to, iconv_open(to, from)});
-    return open.back().cd;
+    const iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+      return cd;
+    if (open.size() >= kMaxConverters) {
+      iconv_close(open.back().cd);
+      open.pop_back();
+    }
+    open.insert(open.begin(), Entry{from, to, cd});
+    return cd;
   }
 };
 
@@ -85,9 +93,13 @@ size_t unconvertibleSpan(const char* from, const unsigned char* in, size_t left)
   return 1;
 }
 
-iconv_t converter(const char* from, const char* to) {
+ConverterCache& converterCache() {
   thread_local ConverterCache cache;
-  return cache.get(from, to);
+  return cache;
+}
+
+iconv_t converter(const char* from, const char* to) {
+  return converterCache().get(from, to);
 }
 
 // Index of the first byte at or after `at` that is not ASCII (text.size()
@@ -265,7 +277,11 @@ bool convertWhole(std::string_view input, const char* from, const char* to,
       output->resize(output->size() * 2 + 16);
     std::memcpy(output->data() + used, substitute.data(), substitute.size());
     used += substitute.size();
-    if (errno == EINVAL) {
+    // An unfinished character at the very end gets one substitute. In
+    // GB18030 only its lead byte goes, as in the middle of a text: the bytes
+    // after it (a digit, a lead byte) may be characters of their own, and a
+    // text converted in pieces must give what the whole text gives.
+    if (errno == EINVAL && strcasecmp(from, "GB18030") != 0) {
       inLeft = 0;
     } else {
       size_t span = unconvertibleSpan(from, reinterpret_cast<unsigned char*>(in), inLeft);
@@ -442,11 +458,13 @@ const std::uint16_t* twoByteCodes(const char* to) {
 // they touch, so the GBK <-> UTF-16 pair converts in runs: ASCII is copied
 // unit for unit, double-byte characters go through the tables above, and only
 // what the tables do not know goes through iconv, up to the end of its run. A
-// run may end before any byte below 0x40 (GBK trail bytes are 0x40 and above,
-// and iconv steps past a lead byte that is followed by such a byte with one
-// substitute, the same one an unfinished character at the end of a run gets)
-// and before any UTF-16 unit below 0x80 (never part of a surrogate pair), so
-// the result is the same as converting the whole text with iconv.
+// run may end before any byte below 0x30 (no byte of a GB18030 character is
+// below 0x30: trail bytes are 0x40 and above, the second and fourth bytes of
+// a four-byte character digits, and iconv steps past a lead byte that is
+// followed by such a byte with one substitute, the same one an unfinished
+// character at the end of a run gets) and before any UTF-16 unit below 0x80
+// (never part of a surrogate pair), so the result is the same as converting
+// the whole text with iconv.
 void gbkToUtf16(TextView text, std::u16string* out) {
   std::u16string& result = *out;
   // One unit per byte is room enough for the tables and for iconv (one unit
@@ -478,7 +496,7 @@ void gbkToUtf16(TextView text, std::u16string* out) {
       continue;
     }
     end = at + 1;
-    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x40)
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x30)
       ++end;
     const DoubleByteTables& tables = doubleByteTables();
     makeRoom(end - at);
@@ -618,6 +636,10 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
   std::string out;
   convertEncoding(u16Bytes(utf16), "UTF-16LE", "UTF-8", "\xEF\xBF\xBD", &out);
   return out;
+}
+
+std::size_t openConverterCount() {
+  return converterCache().open.size();
 }
 
 }  // namespace qarvo

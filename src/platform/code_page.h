@@ -1,12 +1,20 @@
-// Conversions between the system code page (GBK) and Unicode.
+// Conversions between the system code page (GB18030) and Unicode.
+//
+// The code page is GB18030, GBK's superset: GBK text means the same in it,
+// and every other Unicode character has a four-byte form, so nothing is lost
+// on the way in. The functions keep the names of the GBK days.
 //
 // These are the only place in the program that talks to iconv. None of them
 // fails: a byte sequence that is not valid in the source encoding becomes
-// U+FFFD (or "?" when the target is GBK), the way the Windows converters
-// substitute instead of stopping. Converters are opened once per thread and
-// reused, so a conversion costs no set-up.
+// U+FFFD (or "?" when the target is the code page), the way the Windows
+// converters substitute instead of stopping. Converters are opened once per
+// thread and reused, so a conversion costs no set-up; at most a few dozen are
+// kept open per thread, the least recently used closed first, and an encoding
+// name iconv does not know is not kept at all (charset names come from
+// servers).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,7 +22,8 @@
 
 namespace qarvo {
 
-// GBK text to UTF-8 and back. Characters GBK cannot hold become "?".
+// Code-page text to UTF-8 and back. Only what is no character at all (a lone
+// surrogate, broken UTF-8) becomes "?".
 std::string gbkToUtf8(TextView gbk);
 Text utf8ToGbk(std::string_view utf8);
 
@@ -46,6 +55,9 @@ std::string utf16ToUtf8(std::u16string_view utf16);
 // empty.
 bool convertEncoding(std::string_view input, const char* from, const char* to,
                      std::string_view substitute, std::string* output);
+
+// How many converters this thread keeps open (for tests).
+std::size_t openConverterCount();
 
 // Source-literal helper: the GBK form of a UTF-8 literal, for comparisons with
 // page text and settings text. Use it once per literal (a function-local static).

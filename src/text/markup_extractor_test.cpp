@@ -215,8 +215,9 @@ TEST(FindElement, TightenEqualsIsThePatternsReplacement) {
   }
   EXPECT_EQ(extractor.tightenEquals(gbk("<a href=\"x\">注册商</a>")),
             gbk("<a href=\"x\">注册商</a>"));
-  // Outside GBK, the trip through UTF-16 substitutes, as the replacement does.
-  EXPECT_EQ(extractor.tightenEquals("a=\"\xFF\""), "a=\"?\"");
+  // A byte that is no character becomes U+FFFD on the trip through UTF-16,
+  // as in the replacement.
+  EXPECT_EQ(extractor.tightenEquals("a=\"\xFF\""), "a=\"\x84\x31\xA4\x37\"");
 }
 
 // Where the elements named `name` lie in the ASCII text `doc`, worked out
