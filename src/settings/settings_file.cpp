@@ -54,9 +54,47 @@ bool SettingsFile::open(TextView gbkPath) {
     return false;
   }
   fd_ = fd;
+  nativePath_ = nativePath(gbkPath);
   fileSize_ = static_cast<std::size_t>(info.st_size);
   dirtyFrom_ = kNone;
+  rememberIdentity();
   return true;
+}
+
+namespace {
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+bool SettingsFile::Identity::operator==(const Identity& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         sameTime(modified, other.modified) && sameTime(changed, other.changed);
+}
+
+void SettingsFile::rememberIdentity() {
+  struct stat info;
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+    identity_ = Identity();
+    return;
+  }
+  identity_ = {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool SettingsFile::changedOutside() const {
+  if (fd_ < 0)
+    return false;
+  struct stat info;
+  if (::stat(nativePath_.c_str(), &info) != 0)
+    return true;
+  return !(Identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim} ==
+           identity_);
+}
+
+bool SettingsFile::flush() {
+  return fd_ >= 0 && ::fdatasync(fd_) == 0;
 }
 
 void SettingsFile::close() {
@@ -65,6 +103,8 @@ void SettingsFile::close() {
   ::flock(fd_, LOCK_UN);
   ::close(fd_);
   fd_ = -1;
+  nativePath_.clear();
+  identity_ = Identity();
   fileSize_ = 0;
   dirtyFrom_ = kNone;
 }
@@ -110,6 +150,14 @@ bool SettingsFile::syncFrom(std::string_view image, std::size_t offset, bool sam
                             std::size_t changed) {
   if (fd_ < 0)
     return false;
+  const bool written = writeImage(image, offset, sameLength, changed);
+  // Our own write, whole or in part, is no edit from outside.
+  rememberIdentity();
+  return written;
+}
+
+bool SettingsFile::writeImage(std::string_view image, std::size_t offset, bool sameLength,
+                              std::size_t changed) {
   if (sameLength && dirtyFrom_ == kNone && fileSize_ == image.size()) {
     std::size_t end = std::min(image.size(), offset + changed);
     if (writeRange(image, offset, end))

@@ -7,13 +7,18 @@
 // leaves the file shorter than it was. Bytes before O are never touched.
 //
 // While this process holds the file, other instances of the program cannot
-// lock it (an exclusive advisory lock); they may still read it.
+// lock it (an exclusive advisory lock); they may still read it. A text editor
+// ignores the lock: it may change the file in place or put a new file in its
+// place. The file remembers what it looked like after its own last write
+// (inode, size, modification and change times), so that the store can tell
+// such an edit before it writes and load the file anew.
 //
 // The two calls that change the file go through FileOps, so that tests can make
 // a write fail part-way.
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstddef>
 #include <functional>
@@ -59,6 +64,14 @@ class SettingsFile {
   // Reads the whole content of the held file into `bytes`. False on failure.
   bool readAll(std::string* bytes) const;
 
+  // Whether the file under the path is no longer the one held as this
+  // process left it: replaced, removed, or changed by someone else since the
+  // open or our last write. False when nothing is held.
+  bool changedOutside() const;
+
+  // Flushes what was written to the disk. False on failure.
+  bool flush();
+
   // Brings the file in line with `image`, whose bytes before `offset` already
   // match the file. `sameLength` says the edit did not change the length and
   // touched only `image[offset, offset + changed)`; then only those bytes are
@@ -71,8 +84,22 @@ class SettingsFile {
 
  private:
   bool writeRange(std::string_view image, std::size_t from, std::size_t to);
+  bool writeImage(std::string_view image, std::size_t offset, bool sameLength, std::size_t changed);
+  // Notes the held file's identity as it is now.
+  void rememberIdentity();
+
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified {};
+    struct timespec changed {};
+    bool operator==(const Identity& other) const;
+  };
 
   int fd_ = -1;
+  std::string nativePath_;
+  Identity identity_;
   FileOps ops_;
   std::size_t fileSize_ = 0;  // the length the file has on disk, as far as we know
   std::size_t dirtyFrom_;     // first offset that may differ from the image; npos when none

@@ -36,13 +36,14 @@ const Text& falseText() {
   return k;
 }
 
-// Length of the character at `at`. A lead byte followed by a control byte is
-// no double-byte character (GBK trail bytes start at 0x40); counting it as one
-// would hide the CR LF after a stray lead byte in a damaged file.
+// Length of the unit at `at`. A lead byte followed by a control byte is no
+// double-byte unit (trail bytes start at 0x40, the digits of a four-byte
+// GB18030 character at 0x30); counting it as one would hide the CR LF after a
+// stray lead byte in a damaged file.
 std::size_t characterLength(TextView text, std::size_t at) {
   if (!isLeadByte(static_cast<unsigned char>(text[at])) || at + 1 >= text.size())
     return 1;
-  return static_cast<unsigned char>(text[at + 1]) < 0x40 ? 1 : 2;
+  return static_cast<unsigned char>(text[at + 1]) < 0x30 ? 1 : 2;
 }
 
 // First occurrence of `what` at or after the 1-based position `start`, which
@@ -71,7 +72,7 @@ int findFrom(TextView text, TextView what, int start) {
 }
 
 // A text value with each CR LF turned into the marker. Every CR LF pair goes,
-// also one right after a stray lead byte: no trail byte is below 0x40, and the
+// also one right after a stray lead byte: no trail byte is below 0x30, and the
 // store's own searches would see the pair as a line end, so the value would
 // run onto a line of its own in the file.
 Text encodeLineBreaks(TextView text) {
@@ -134,6 +135,13 @@ bool SettingsStore::openSettingsFile(TextView gbkPath) {
   if (image_.size() > kMaxImageSize)
     image_.clear();
   return false;
+}
+
+bool SettingsStore::reloadIfChangedOutside() {
+  if (!file_.changedOutside())
+    return false;
+  openSettingsFile(Text(path_));
+  return true;
 }
 
 void SettingsStore::resetCache() {
@@ -244,6 +252,10 @@ int SettingsStore::writeKey(TextView section, TextView key, TextView value) {
   bool keyInserted = false;
   while (true) {
     processPendingEvents();
+    // An editor may have changed or replaced the file since we last wrote
+    // it; the change then goes into what is there now, not into our old copy.
+    if (reloadIfChangedOutside())
+      keyInserted = false;
     if (!findSection(section)) {
       Text header;
       if (!image_.empty())
@@ -265,6 +277,8 @@ int SettingsStore::writeKey(TextView section, TextView key, TextView value) {
     if (findKey(key, &valueStart, &valueEnd)) {
       const std::size_t oldLength = static_cast<std::size_t>(valueEnd - valueStart + 1);
       onDisk = applyEdit(valueStart, oldLength, value) && onDisk;
+      if (file_.isOpen())
+        onDisk = file_.flush() && onDisk;
       return onDisk ? kWritten : kFailed;
     }
     // The key line we inserted on the last pass must be found now.

@@ -4,8 +4,11 @@
 // The store holds the whole file as a byte image in memory and keeps the file
 // open (and locked) for the run. Every change is applied twice, to the image
 // and at the same offset in the file, so the disk is current after each write
-// without the file ever being rewritten as a whole. Reads are served from the
-// image.
+// without the file ever being rewritten as a whole; each write is flushed to
+// the disk. Reads are served from the image. Before each write the store
+// checks that the file is still the one it wrote last (a text editor ignores
+// the lock); if someone changed or replaced it, the store loads it anew and
+// applies the change to what is there now.
 //
 // File format (GBK bytes, no byte-order mark, lines separated by CR LF):
 //   [section]
@@ -107,6 +110,9 @@ class SettingsStore {
   // Replaces `count` bytes at `pos` in the image by `bytes` and mirrors the
   // edit onto the file. False when the file was held but could not be written.
   bool applyEdit(int pos, std::size_t count, TextView bytes);
+  // Loads the file anew when someone else changed or replaced it since the
+  // store last wrote it. True when it did.
+  bool reloadIfChangedOutside();
   void resetCache();
   // The stored value of the key, or nothing when the section or key is missing.
   std::optional<Text> lookupKey(TextView section, TextView key);
