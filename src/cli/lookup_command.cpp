@@ -1,9 +1,13 @@
 #include "cli/lookup_command.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +21,7 @@
 #include "cli/cookie_file.h"
 #include "cli/headless_window_view.h"
 #include "cli/progress_display.h"
+#include "cli/result_saver.h"
 #include "cli/resume_journal.h"
 #include "engine/lookup_engine.h"
 #include "platform/code_page.h"
@@ -84,6 +89,34 @@ extern "C" void onStopSignal(int) {
 void stopPump() {
   if (gStopRequests != 0 && gEngine != nullptr && !gEngine->queryStopFlag())
     gEngine->setQueryStopFlag(true);
+}
+
+// Sleeps until `end` or until a stop signal comes (then raising the engine's
+// stop flag). The stop signals are let in only while asleep (ppoll), so one
+// that comes between the check and the sleep still ends the sleep at once.
+void waitUntil(std::chrono::steady_clock::time_point end, LookupEngine& engine) {
+  sigset_t stopSignals;
+  sigset_t previous;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  for (;;) {
+    stopPump();
+    if (engine.queryStopFlag())
+      break;
+    const auto left = end - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+      break;
+    // At most 100 ms at a time: a signal taken by another thread of the
+    // process does not end this sleep.
+    const auto slice = std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(100));
+    timespec sleep{};
+    sleep.tv_sec = static_cast<time_t>(slice.count() / 1'000'000'000);
+    sleep.tv_nsec = static_cast<long>(slice.count() % 1'000'000'000);
+    ::ppoll(nullptr, 0, &sleep, &previous);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void installSignalHandlers() {
@@ -212,6 +245,28 @@ int runLookups(const CommandOptions& options) {
   LookupEngine engine(view, endpoints);
   if (!cookies.empty())
     engine.setServiceCookieText(utf8ToGbk(cookies));
+  std::optional<ResultSaver> saver;
+  if (!options.outFolder.empty())
+    saver.emplace(gbkFolder, journal, options.service);
+  // The waits by the clock, asleep until the end or a stop signal: counting
+  // 10 ms slices, as the window's pump does, makes every pause longer by
+  // what each sleep overshoots, which on a loaded machine is more than the
+  // program's whole work on a page. The result file held back is written at
+  // the start of a pause, inside it.
+  engine.setWaitHook([&engine, &saver](int milliseconds) {
+    if (milliseconds <= 0)
+      return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    if (saver)
+      saver->flush();
+    waitUntil(end, engine);
+  });
+  auto reportSaverProblems = [&] {
+    if (saver) {
+      for (const std::string& problem : saver->takeProblems())
+        display.problem(problem);
+    }
+  };
 
   RunTally tally;
   tally.total = static_cast<int>(entries.size());
@@ -289,18 +344,9 @@ int runLookups(const CommandOptions& options) {
         break;
     }
 
-    // The file first, then the journal line: a crash in between only means
-    // the address is asked again.
-    if (result.completed() && !options.outFolder.empty()) {
-      if (!writeResultFile(gbkFolder, entry.gbkAddress, result.domains)) {
-        ++tally.unsaved;
-        display.problem("cannot write the result file of " + entry.address + " into " +
-                        options.outFolder);
-      } else if (!journal.record(options.service, record)) {
-        display.problem("cannot add " + entry.address + " to the journal in " + options.outFolder +
-                        ": " + std::strerror(errno));
-      }
-    }
+    if (result.completed() && saver)
+      saver->save(entry.gbkAddress, result.domains, record);
+    reportSaverProblems();
 
     output.write(record);
     display.addressEnded(index, tally.total, record, false);
@@ -317,6 +363,12 @@ int runLookups(const CommandOptions& options) {
     }
   }
 
+  // Every completed result is on disk before the summary (and the exit).
+  if (saver) {
+    saver->flush();
+    reportSaverProblems();
+    tally.unsaved = saver->unsaved();
+  }
   setEventPump(previousPump);
   gEngine = nullptr;
 

@@ -215,7 +215,6 @@ bool ResumeJournal::record(std::string_view service, const AddressRecord& record
       ::lseek(fd_, before, SEEK_SET);
     return false;
   }
-  entries_[{std::string(service), record.address}] = record;
   return true;
 }
 

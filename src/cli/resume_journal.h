@@ -40,11 +40,13 @@ class ResumeJournal {
   // opened, read or locked.
   bool open(const std::string& folder, std::string* error);
 
-  // The completed look-up of `address` with `service`, or null.
+  // The completed look-up of `address` with `service` as the journal held it
+  // when opened (what this run records is for the next one), or null.
   const AddressRecord* find(std::string_view service, std::string_view address) const;
 
   // Appends a completed look-up and flushes it to disk. False when the write
-  // failed (the entry is then not kept either).
+  // failed; a part-written line is taken back. May run on another thread
+  // than find().
   bool record(std::string_view service, const AddressRecord& record);
 
   size_t size() const { return entries_.size(); }
