@@ -152,6 +152,25 @@ TEST(TextBetween, DoubleByteCharactersAreUnits) {
   EXPECT_EQ(textBetween(bars, "|", "|"), gbk("甲"));
 }
 
+// Four-byte characters: their digits are never taken for markers.
+TEST(TextBetween, FourByteCharactersAreUnits) {
+  const Text emoji = gbk("😀");    // 94 39 FC 36
+  const Text jorg = gbk("jörg");  // ö is 81 30 8B 32
+  const Text text = "[" + emoji + "]x" + jorg + "[6]";
+  int position = 0;
+  EXPECT_EQ(textBetween(text, "9", "]", &position), "");
+  EXPECT_EQ(position, -2);
+  position = 0;
+  EXPECT_EQ(textBetween(text, "6", "x", &position), "");
+  EXPECT_EQ(position, -2);
+  EXPECT_EQ(textBetween(text, "0", "g"), "");
+  EXPECT_EQ(textBetween(text, "x", "2"), "");
+  EXPECT_EQ(textBetween(text, "[", "]"), emoji);
+  position = 0;
+  EXPECT_EQ(textBetweenFromEnd(text, "[", "]", &position, true), "6");
+  EXPECT_EQ(textBetweenFromEnd(text, "[", "]", &position, true), emoji);
+}
+
 TEST(TextBetween, BadInputGivesEmptyText) {
   int position = 0;
   EXPECT_EQ(textBetween("ab", "abc", "d", &position), "");
