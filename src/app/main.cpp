@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/qt_text.h"
 #include "app/startup.h"
+#include "app/translations.h"
 #include "platform/code_page.h"
 #include "platform/native_file.h"
 
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   qarvo::prepareBrowserEnvironment();
 
   QApplication app(argc, argv);
+  qarvo::installChineseTranslations();  // standard buttons and dialogs in Chinese
   // Ties the window to the desktop entry (Wayland shells find the icon by it).
   QGuiApplication::setDesktopFileName(QString::fromLatin1(qarvo::kApplicationId));
   if (QIcon::hasThemeIcon(QString::fromLatin1(qarvo::kApplicationId)))

@@ -9,12 +9,16 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
+#include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -45,15 +49,30 @@ constexpr char kCaptionKey[] = "caption";
 constexpr char kContentKey[] = "content";
 constexpr char kTagKey[] = "tag";
 
-// Client size that holds every control of the form with an 8-pixel border.
+// The status line under the result list, and the banner over the browser.
+constexpr int kStatusHeight = 22;
+constexpr int kBannerHeight = 30;
+
+// Client size that holds every control of the form with an 8-pixel border,
+// and the status line below them.
 constexpr int kClientWidth = 1048;
-constexpr int kClientHeight = 576;
+constexpr int kClientHeight = 576 + kStatusHeight;
 
 // The result list's place in the form; it grows with the window from there.
 constexpr int kListLeft = 8;
 constexpr int kListTop = 152;
 constexpr int kListMinWidth = 400;
 constexpr int kListMinHeight = 120;
+
+// The countdown of a pause is redrawn this often.
+constexpr int kCountdownTickMs = 100;
+
+// What the two number boxes accept while typing: whole pages 1-9999, and
+// seconds 0-3600 with at most one decimal.
+constexpr int kMaxPagesLimit = 9999;
+constexpr char kIntervalPattern[] =
+    R"((?:[0-9]{1,3}|[12][0-9]{3}|3[0-5][0-9]{2})(?:\.[0-9]?)?|3600(?:\.0?)?)";
+constexpr char kLastAcceptableKey[] = "lastAcceptable";
 
 // How long a look-up may take to wind down after the window was closed.
 constexpr std::chrono::seconds kCloseGrace(3);
@@ -228,6 +247,20 @@ void MainWindow::buildControls() {
   auto* interval = new QLineEdit(this);
   add(interval, "编辑框间隔秒");
   interval->setGeometry(1000, 120, 40, 24);
+  // A typo here would silently spoil a run ("abc" read as one page), so only
+  // numbers can be typed. The texts set from the saved states stay as saved.
+  auto* pagesValidator = new QIntValidator(1, kMaxPagesLimit, maxPages);
+  pagesValidator->setLocale(QLocale::c());
+  maxPages->setValidator(pagesValidator);
+  interval->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QString::fromLatin1(kIntervalPattern)), interval));
+  for (QLineEdit* edit : {maxPages, interval}) {
+    connect(edit, &QLineEdit::textChanged, edit, [edit] {
+      if (edit->hasAcceptableInput())
+        edit->setProperty(kLastAcceptableKey, edit->text());
+    });
+    edit->installEventFilter(this);
+  }
 
   auto* saveButton = new QPushButton(this);
   add(saveButton, "按钮保存查询结果");
@@ -260,7 +293,9 @@ void MainWindow::buildControls() {
   list_->setHeaderLabels({QStringLiteral("邮箱"), QStringLiteral("反查结果")});
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(false);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Several rows may be selected for copying; a right-click queries the row
+  // it was made on (the current one).
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -268,11 +303,43 @@ void MainWindow::buildControls() {
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(false);
   list_->setColumnWidth(0, 300);
+  // A row holds one line per domain and can be taller than the list: scroll
+  // by pixel so that every line can be brought into view.
+  list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->verticalScrollBar()->setSingleStep(20);
+  list_->installEventFilter(this);
+
+  statusLine_ = new QLabel(this);
+  statusLine_->setObjectName(QStringLiteral("状态栏"));
+  statusLine_->setGeometry(kListLeft, kListTop + 416 + 4, 1032, kStatusHeight);
+  statusLine_->setTextFormat(Qt::PlainText);
+  statusLine_->setText(QStringLiteral("就绪"));
+  countdownTimer_ = new QTimer(this);
+  countdownTimer_->setInterval(kCountdownTickMs);
 
   browser_ = new BrowserPane(this);
   add(browser_, "浏览器");
   browser_->setGeometry(40, 112, 200, 100);
   browser_->hide();
+
+  signInBanner_ = new QLabel(this);
+  signInBanner_->setObjectName(QStringLiteral("登录提示"));
+  signInBanner_->setTextFormat(Qt::PlainText);
+  signInBanner_->setText(QStringLiteral(
+      "chinaz.com 要求登录才能查询更多页：请在下面的页面中登录，完成后点击窗口右下角提示框中的"
+      "“确定”按钮继续查询。"));
+  signInBanner_->setAlignment(Qt::AlignCenter);
+  signInBanner_->setAutoFillBackground(true);
+  {
+    QPalette notice = signInBanner_->palette();
+    notice.setColor(QPalette::Window, QColor(0xff, 0xf4, 0xce));
+    notice.setColor(QPalette::WindowText, QColor(0x5c, 0x3c, 0x00));
+    signInBanner_->setPalette(notice);
+    QFont bold = signInBanner_->font();
+    bold.setBold(true);
+    signInBanner_->setFont(bold);
+  }
+  signInBanner_->hide();
 
   // Captions and initial states of the form.
   setCaption("链接软件主页", gbk("软件主页"));
@@ -314,8 +381,12 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::bindEvents() {
-  connect(startButton_, &QPushButton::clicked, this,
-          [this] { runWork([this] { engine_.runQueries(); }); });
+  connect(startButton_, &QPushButton::clicked, this, [this] {
+    // A number box left half typed ("" or "0") goes back to its last value.
+    keepAcceptableNumber(qobject_cast<QLineEdit*>(control(control::kMaxPagesEdit)));
+    keepAcceptableNumber(qobject_cast<QLineEdit*>(control(control::kIntervalEdit)));
+    runWork([this] { engine_.runQueries(); });
+  });
   connect(static_cast<QPushButton*>(control(control::kInputButton)), &QPushButton::clicked, this,
           [this] { onInputButton(); });
   connect(static_cast<QPushButton*>(control(control::kSaveResultsButton)), &QPushButton::clicked,
@@ -336,10 +407,19 @@ void MainWindow::bindEvents() {
   });
   list_->viewport()->installEventFilter(this);
   connect(list_->header(), &QHeaderView::sectionClicked, this,
-          [this](int column) { runWork([this, column] { engine_.onResultHeaderClick(column); }); });
+          [this](int column) { onHeaderClicked(column); });
+  // A scroll by the user (wheel, bar, keys) during a run ends following the
+  // row being looked up.
+  connect(list_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
+    if (engine_.lookupActive())
+      followCurrentRow_ = false;
+  });
 
   connect(headerTimer_, &QTimer::timeout, this, [this] { animateHeader(); });
-  headerTimer_->start();
+  updateHeaderAnimation();
+
+  engine_.setProgressListener([this](const LookupProgress& progress) { onProgress(progress); });
+  connect(countdownTimer_, &QTimer::timeout, this, [this] { showStatus(); });
 
   control("图片Qarvo软件")->installEventFilter(this);
   control("图片软件主页")->installEventFilter(this);
@@ -411,6 +491,217 @@ void MainWindow::animateHeader() {
   logo_->move(left, logo_->y());
 }
 
+bool MainWindow::headerAnimationRunning() const {
+  return headerTimer_->isActive();
+}
+
+void MainWindow::updateHeaderAnimation() {
+  // Nobody sees the logo of a minimised or hidden window: no ticks then.
+  const bool seen = isVisible() && !isMinimized();
+  if (seen && !headerTimer_->isActive())
+    headerTimer_->start();
+  else if (!seen && headerTimer_->isActive())
+    headerTimer_->stop();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange)
+    updateHeaderAnimation();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  updateHeaderAnimation();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  updateHeaderAnimation();
+}
+
+void MainWindow::keepAcceptableNumber(QLineEdit* edit) {
+  if (edit == nullptr || edit->hasAcceptableInput())
+    return;
+  const QVariant last = edit->property(kLastAcceptableKey);
+  if (last.isValid())
+    edit->setText(last.toString());
+}
+
+// --- The status line -----------------------------------------------------------
+
+void MainWindow::onProgress(const LookupProgress& progress) {
+  using Stage = LookupProgress::Stage;
+  const QString address = toDisplay(progress.address);
+  if (progress.total > 0) {
+    tallyText_ = QStringLiteral("已找到 %1 个，无结果 %2 个，失败 %3 个")
+                     .arg(progress.found)
+                     .arg(progress.none)
+                     .arg(progress.failed);
+  }
+  if (progress.stage != Stage::kPausing) {
+    pauseText_.clear();
+    countdownTimer_->stop();
+  }
+  switch (progress.stage) {
+    case Stage::kRunStarted:
+      followCurrentRow_ = true;
+      tallyText_.clear();
+      statusText_ = QStringLiteral("开始查询，共 %1 个邮箱").arg(progress.total);
+      break;
+    case Stage::kFetching: {
+      const QString which = progress.index > 0 ? QStringLiteral("第 %1/%2 个邮箱 %3")
+                                                     .arg(progress.index)
+                                                     .arg(progress.total)
+                                                     .arg(address)
+                                               : address;
+      const QString page =
+          progress.totalPages > 0
+              ? QStringLiteral("第 %1 页（共 %2 页）").arg(progress.page).arg(progress.totalPages)
+              : QStringLiteral("第 %1 页").arg(progress.page);
+      statusText_ = QStringLiteral("正在查询%1，%2").arg(which, page);
+      break;
+    }
+    case Stage::kPausing:
+      switch (progress.pause) {
+        case LookupProgress::Pause::kRateLimit:
+          pauseText_ = QStringLiteral("查询过于频繁，%1 秒后重试");
+          break;
+        case LookupProgress::Pause::kInterval:
+          pauseText_ = QStringLiteral("每页间隔，%1 秒后继续");
+          break;
+        default:
+          pauseText_ = QStringLiteral("%1 秒后查询下一页");
+          break;
+      }
+      pauseMs_ = progress.pauseMs;
+      pauseClock_.start();
+      countdownTimer_->start();
+      break;
+    case Stage::kAddressEnded:
+      break;
+    case Stage::kRunEnded:
+      statusText_ = QStringLiteral("查询结束");
+      if (!progress.folder.empty())
+        statusText_ += QStringLiteral("，结果已保存到 %1").arg(toDisplay(progress.folder));
+      if (progress.unsavedFiles > 0)
+        statusText_ += QStringLiteral("，%1 个结果文件未能写入").arg(progress.unsavedFiles);
+      break;
+  }
+  showStatus();
+}
+
+void MainWindow::showStatus() {
+  QString line = statusText_;
+  if (!pauseText_.isEmpty()) {
+    const qint64 left = std::max<qint64>(0, pauseMs_ - pauseClock_.elapsed());
+    if (left == 0)
+      countdownTimer_->stop();
+    line += QStringLiteral("　") + pauseText_.arg(double(left) / 1000.0, 0, 'f', 1);
+  }
+  if (!tallyText_.isEmpty())
+    line += QStringLiteral("　｜　") + tallyText_;
+  statusLine_->setText(line);
+}
+
+// --- Sorting and copying -------------------------------------------------------
+
+void MainWindow::onHeaderClicked(int column) {
+  // The rows selected before, by address: the sort moves the data, not the
+  // selection, so the selection is put back on the same addresses.
+  std::vector<QByteArray> selected;
+  QByteArray current;
+  for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (item->isSelected())
+      selected.push_back(item->data(0, kGbkRole).toByteArray());
+  }
+  if (const QTreeWidgetItem* item = list_->currentItem(); item != nullptr && item->isSelected())
+    current = item->data(0, kGbkRole).toByteArray();
+
+  bool sorted = false;
+  runWork([this, column, &sorted] { sorted = engine_.onResultHeaderClick(column); });
+
+  // The header shows the order of the last accepted sort, also after a
+  // refused click (the header turns its arrow on every click by itself).
+  QHeaderView* header = list_->header();
+  if (engine_.sortedColumn() >= 0) {
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(engine_.sortedColumn(),
+                             engine_.sortedAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+  } else {
+    header->setSortIndicatorShown(false);
+  }
+  if (!sorted)
+    return;
+
+  QTreeWidgetItem* target = nullptr;
+  bool targetIsCurrent = false;
+  {
+    const QSignalBlocker quiet(list_->selectionModel());
+    list_->clearSelection();
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+      QTreeWidgetItem* item = list_->topLevelItem(row);
+      const QByteArray address = item->data(0, kGbkRole).toByteArray();
+      auto found = std::find(selected.begin(), selected.end(), address);
+      if (found == selected.end())
+        continue;
+      selected.erase(found);  // a repeated address selects as many rows as before
+      item->setSelected(true);
+      if (!targetIsCurrent && address == current) {
+        target = item;
+        targetIsCurrent = true;
+      } else if (target == nullptr) {
+        target = item;
+      }
+    }
+  }
+  list_->viewport()->update();
+  if (target != nullptr) {
+    list_->setCurrentItem(target, 0, QItemSelectionModel::NoUpdate);
+    list_->scrollToItem(target, QAbstractItemView::PositionAtTop);
+  } else {
+    list_->scrollToTop();
+  }
+}
+
+QString MainWindow::selectedRowsText() const {
+  QStringList rows;
+  for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (!item->isSelected())
+      continue;
+    // A row that did not complete shows why in place of domains.
+    const QByteArray result = item->data(1, kGbkRole).toByteArray();
+    const bool domains = !result.isEmpty() && result != item->data(0, kNoteRole).toByteArray();
+    QString text = domains ? item->text(1) : QString();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    rows.push_back(item->text(0) + u'\t' + text);
+  }
+  return rows.join(u'\n');
+}
+
+void MainWindow::refreshAddressTip(int row) {
+  QTreeWidgetItem* item = list_->topLevelItem(row);
+  if (item == nullptr)
+    return;
+  const QByteArray result = item->data(1, kGbkRole).toByteArray();
+  const QByteArray note = item->data(0, kNoteRole).toByteArray();
+  int domains = 0;
+  if (!result.isEmpty() && result != note) {
+    for (const QByteArray& line : result.split('\n'))
+      domains += line.trimmed().isEmpty() ? 0 : 1;
+  }
+  QString tip;
+  if (item->data(0, kImageRole).toInt() == kImagePending && domains == 0 && note.isEmpty())
+    tip = QStringLiteral("尚未查询");
+  else
+    tip = QStringLiteral("%1 个域名").arg(domains);
+  if (!note.isEmpty())
+    tip += u'\n' + toDisplay(Text(note.constData(), size_t(note.size())));
+  item->setToolTip(0, tip);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   saveControlStates();
   if (busyDepth_ > 0 && !closing_) {
@@ -422,6 +713,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     engine_.setQueryStopFlag(true);
     setMessageBoxesQuiet(true);
     browser_->hide();
+    signInBanner_->hide();
     if (endProcess_) {
       std::thread([end = endProcess_] {
         std::this_thread::sleep_for(kCloseGrace);
@@ -434,15 +726,36 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  // The browser covers the whole client area when it is shown for a sign-in.
+  // The browser covers the whole client area when it is shown for a sign-in,
+  // under a banner that says what to do.
   browser_->setGeometry(0, 0, width(), height());
-  // The result list takes the room the window gets; the controls above it
-  // keep their places.
-  list_->setGeometry(kListLeft, kListTop, std::max(kListMinWidth, width() - 2 * kListLeft),
-                     std::max(kListMinHeight, height() - kListTop - kListLeft));
+  signInBanner_->setGeometry(0, 0, width(), kBannerHeight);
+  // The result list takes the room the window gets, less the status line
+  // under it; the controls above it keep their places.
+  const int listWidth = std::max(kListMinWidth, width() - 2 * kListLeft);
+  const int listHeight = std::max(kListMinHeight, height() - kListTop - kListLeft - kStatusHeight);
+  list_->setGeometry(kListLeft, kListTop, listWidth, listHeight);
+  statusLine_->setGeometry(kListLeft, kListTop + listHeight + 4, listWidth, kStatusHeight);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Copy)) {
+      if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(selectedRowsText());
+      return true;
+    }
+    // Keys that move through the list are the user looking elsewhere.
+    if (engine_.lookupActive() &&
+        (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down || key->key() == Qt::Key_PageUp ||
+         key->key() == Qt::Key_PageDown || key->key() == Qt::Key_Home || key->key() == Qt::Key_End))
+      followCurrentRow_ = false;
+  }
+  if (event->type() == QEvent::FocusOut) {
+    if (auto* edit = qobject_cast<QLineEdit*>(watched))
+      keepAcceptableNumber(edit);
+  }
   if (watched == list_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     runWork([this] { engine_.openResultPage(); });
     return true;
@@ -568,6 +881,11 @@ void MainWindow::setVisible(std::string_view controlName, bool on) {
   widget->setVisible(on);
   if (on)
     widget->raise();
+  if (widget == browser_) {
+    signInBanner_->setVisible(on);
+    if (on)
+      signInBanner_->raise();
+  }
 }
 
 bool MainWindow::enabled(std::string_view controlName) const {
@@ -596,7 +914,12 @@ int MainWindow::appendRow(const Text& firstColumn, int image) {
   item->setData(0, kGbkRole, QByteArray(firstColumn.data(), qsizetype(firstColumn.size())));
   item->setData(0, kImageRole, image);
   item->setIcon(0, artwork::rowImage(image));
-  return list_->topLevelItemCount() - 1;
+  // The address beside the first domain, not in the middle of a tall row.
+  item->setTextAlignment(0, Qt::AlignLeft | Qt::AlignTop);
+  item->setTextAlignment(1, Qt::AlignLeft | Qt::AlignTop);
+  const int row = list_->topLevelItemCount() - 1;
+  refreshAddressTip(row);
+  return row;
 }
 
 void MainWindow::deleteAllRows() {
@@ -617,6 +940,7 @@ void MainWindow::setCellText(int row, int column, const Text& text) {
     return;
   item->setText(column, toDisplay(text));
   item->setData(column, kGbkRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+  refreshAddressTip(row);
 }
 
 int MainWindow::rowImage(int row) const {
@@ -630,6 +954,7 @@ void MainWindow::setRowImage(int row, int image) {
     return;
   item->setData(0, kImageRole, image);
   item->setIcon(0, artwork::rowImage(image));
+  refreshAddressTip(row);
 }
 
 Text MainWindow::rowNote(int row) const {
@@ -646,17 +971,23 @@ void MainWindow::setRowNote(int row, const Text& note) {
     return;
   item->setData(0, kNoteRole, QByteArray(note.data(), static_cast<qsizetype>(note.size())));
   // Why the look-up did not complete, where the pointer rests on the row.
-  const QString shown = toDisplay(note);
-  item->setToolTip(0, shown);
-  item->setToolTip(1, shown);
+  // The address cell's tip also gives the domain count.
+  item->setToolTip(1, toDisplay(note));
+  refreshAddressTip(row);
 }
 
 void MainWindow::ensureRowVisible(int row) {
+  // Once the user has scrolled elsewhere during a run, the list stays there.
+  if (!followCurrentRow_ && engine_.lookupActive())
+    return;
   if (QTreeWidgetItem* item = list_->topLevelItem(row))
     list_->scrollToItem(item);
 }
 
 int MainWindow::selectedRow() const {
+  // With several rows selected, the one last clicked.
+  if (QTreeWidgetItem* current = list_->currentItem(); current != nullptr && current->isSelected())
+    return list_->indexOfTopLevelItem(current);
   const QList<QTreeWidgetItem*> selected = list_->selectedItems();
   return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.first());
 }
@@ -723,8 +1054,17 @@ void MainWindow::openDocument(const std::string& target) {
   } else {
     url = QUrl::fromLocalFile(QString::fromStdString(nativePath(target)));
   }
-  if (openDocument_)
-    openDocument_(url);
+  if (!openDocument_ || openDocument_(url))
+    return;
+  // Said in the window, not only on the terminal.
+  const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toString();
+  const QString text =
+      url.isLocalFile()
+          ? QStringLiteral("无法打开“%1”：桌面没有设置用来打开它的程序。").arg(shown)
+          : QStringLiteral(
+                "无法打开网页：桌面没有设置默认的网页浏览器。\n\n请在浏览器中手动打开：\n%1")
+                .arg(shown);
+  showMessageBox(fromDisplay(text), gbk("信息："), mb::kOk | mb::kIconInformation);
 }
 
 bool MainWindow::openFolder(const Text& folder) {

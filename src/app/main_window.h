@@ -8,6 +8,7 @@
 // use.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "settings/control_list.h"
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -68,6 +70,15 @@ class MainWindow : public QWidget, public MainWindowView {
   // The header logo's animation state.
   bool logoMovingRight() const { return logoMovingRight_; }
   void animateHeader();
+  // The animation runs only while the window can be seen.
+  bool headerAnimationRunning() const;
+
+  // The line at the bottom of the window that says what a run is doing.
+  QLabel* statusLine() const { return statusLine_; }
+  // The line above the browser pane while it is shown for the sign-in.
+  QLabel* signInBanner() const { return signInBanner_; }
+  // The selected rows as text: address, tab, the domains one per line.
+  QString selectedRowsText() const;
 
   // MainWindowView.
   Text caption(std::string_view control) const override;
@@ -111,6 +122,9 @@ class MainWindow : public QWidget, public MainWindowView {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -125,6 +139,12 @@ class MainWindow : public QWidget, public MainWindowView {
   template <typename Work>
   void runWork(Work&& work);
   void add(QWidget* widget, const char* name);
+  void updateHeaderAnimation();
+  void onHeaderClicked(int column);
+  void onProgress(const LookupProgress& progress);
+  void showStatus();
+  void refreshAddressTip(int row);
+  void keepAcceptableNumber(QLineEdit* edit);
 
   class FormControls;
 
@@ -142,6 +162,18 @@ class MainWindow : public QWidget, public MainWindowView {
   QPushButton* folderButton_ = nullptr;
   QTreeWidget* list_ = nullptr;
   BrowserPane* browser_ = nullptr;
+  QLabel* statusLine_ = nullptr;
+  QLabel* signInBanner_ = nullptr;
+  QTimer* countdownTimer_ = nullptr;
+
+  // The status line: what is being done, the pause under way, the tallies.
+  QString statusText_;
+  QString pauseText_;
+  int pauseMs_ = 0;
+  QElapsedTimer pauseClock_;
+  QString tallyText_;
+  // The list follows the row being looked up until the user scrolls it.
+  bool followCurrentRow_ = true;
 
   bool logoMovingRight_ = true;
   int busyDepth_ = 0;

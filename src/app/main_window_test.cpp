@@ -157,13 +157,16 @@ TEST(MainWindowTest, ResizingLaysTheHiddenBrowserOverTheClientArea) {
   QTest::qWait(50);
   EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 0, window.width(), window.height()));
   EXPECT_EQ(window.browserPane()->geometry().size(), QSize(1200, 700));
-  // The result list grows with the window; the controls above keep their places.
-  EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 1200 - 16, 700 - 160));
+  // The result list grows with the window, above the status line; the
+  // controls above keep their places.
+  EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 1200 - 16, 700 - 160 - 22));
+  EXPECT_EQ(window.statusLine()->geometry().top(), window.reportList()->geometry().bottom() + 5);
+  EXPECT_LE(window.statusLine()->geometry().bottom(), 700);
   EXPECT_EQ(window.control(control::kStartButton)->geometry(), QRect(192, 96, 440, 50));
   window.resize(900, 500);
   QTest::qWait(50);
   EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 0, 900, 500));
-  EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 900 - 16, 500 - 160));
+  EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 900 - 16, 500 - 160 - 22));
   EXPECT_FALSE(window.visible(control::kBrowser));
   EXPECT_EQ(window.browserPane()->browser(), nullptr);
 }

@@ -1,0 +1,363 @@
+// The window as a user meets it: every line of a tall row reachable, sorting
+// that keeps the selection, number boxes that refuse letters, a status line
+// that says what a run is doing, Chinese standard buttons, and checked input.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_test_support.h"
+#include "app/desktop_glue.h"
+#include "app/main_window.h"
+#include "app/translations.h"
+#include "platform/code_page.h"
+#include "settings/settings_store.h"
+#include "testing/fake_services.h"
+
+namespace qarvo {
+namespace {
+
+using apptest::MessageBoxRecorder;
+using apptest::ScratchProgramFolder;
+using apptest::waitUntil;
+using testing::FakeServices;
+using testing::FakeSite;
+
+std::string numbered(const std::string& stem, int count) {
+  std::string text;
+  for (int i = 1; i <= count; ++i)
+    text += (text.empty() ? "" : "\r\n") + stem + std::to_string(i) + ".com";
+  return text;
+}
+
+std::vector<std::string> numberedList(const std::string& stem, int count) {
+  std::vector<std::string> domains;
+  for (int i = 1; i <= count; ++i)
+    domains.push_back(stem + std::to_string(i) + ".com");
+  return domains;
+}
+
+class ShownWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_unique<MainWindow>(nullptr);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    list = window->reportList();
+  }
+  std::unique_ptr<MainWindow> window;
+  QTreeWidget* list = nullptr;
+};
+
+TEST_F(ShownWindow, EveryDomainOfATallRowCanBeScrolledIntoViewAndCopied) {
+  window->appendRow("short@a.com", 0);
+  window->setCellText(0, 1, "a.com");
+  const int tall = window->appendRow("many@b.com", 0);
+  window->setCellText(tall, 1, numbered("many-", 45));
+  QTreeWidgetItem* item = list->topLevelItem(tall);
+  ASSERT_GT(list->visualItemRect(item).height(), list->viewport()->height())
+      << "the row must be taller than the list for this test";
+
+  // To the end of the bar: the bottom of the tall row, its 45th domain, is
+  // inside the list (a bar that moves by whole rows stops at the row's top).
+  QScrollBar* bar = list->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  QApplication::processEvents();
+  EXPECT_LE(list->visualItemRect(item).bottom(), list->viewport()->height());
+  EXPECT_GE(list->visualItemRect(item).bottom(), list->viewport()->height() - 40);
+  // The wheel moves by pixels, not by a row.
+  const int before = bar->value();
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_GT(bar->value(), before - list->viewport()->height());
+  EXPECT_LT(bar->value(), before);
+
+  // The address cell shows the address alone; its tip gives the count.
+  EXPECT_EQ(item->text(0), QStringLiteral("many@b.com"));
+  EXPECT_EQ(item->toolTip(0), QStringLiteral("45 个域名"));
+  EXPECT_EQ(list->topLevelItem(0)->toolTip(0), QStringLiteral("1 个域名"));
+
+  // A row that did not complete keeps its note in the tip, with the count.
+  window->setRowImage(0, kImageNotCompleted);
+  window->setRowNote(0, gbk("第 2 页查询失败：超时"));
+  EXPECT_EQ(list->topLevelItem(0)->toolTip(0), QStringLiteral("1 个域名\n第 2 页查询失败：超时"));
+  const int failed = window->appendRow("down@c.com", kImageNotCompleted);
+  window->setCellText(failed, 1, gbk("查询失败：连接失败"));
+  window->setRowNote(failed, gbk("查询失败：连接失败"));
+  EXPECT_EQ(list->topLevelItem(failed)->toolTip(0), QStringLiteral("0 个域名\n查询失败：连接失败"));
+
+  // Ctrl+C copies the selected rows: address, tab, the domains one per line;
+  // a failed row's reason is no domain.
+  list->clearSelection();
+  list->topLevelItem(0)->setSelected(true);
+  list->topLevelItem(failed)->setSelected(true);
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(),
+            QStringLiteral("short@a.com\ta.com\ndown@c.com\t"));
+  list->clearSelection();
+  item->setSelected(true);
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_TRUE(copied.startsWith(QStringLiteral("many@b.com\tmany-1.com\nmany-2.com\n")));
+  EXPECT_TRUE(copied.endsWith(QStringLiteral("\nmany-45.com")));
+}
+
+TEST_F(ShownWindow, ASortShowsItsArrowAndKeepsTheSelectedAddress) {
+  for (const char* address : {"b@x.com", "c@x.com", "a@x.com"})
+    window->setCellText(window->appendRow(address, 1), 1, "");
+  list->setCurrentItem(list->topLevelItem(1));  // c@x.com
+  ASSERT_EQ(window->selectedRow(), 1);
+
+  QHeaderView* header = list->header();
+  auto clickHeader = [&](int column) {
+    const QPoint at(header->sectionViewportPosition(column) + 20, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+  };
+  clickHeader(0);
+  ASSERT_EQ(window->cellText(0, 0), "a@x.com");
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorSection(), 0);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  // The selection went with the address, not the row position.
+  EXPECT_EQ(window->selectedRow(), 2);
+  EXPECT_EQ(window->cellText(window->selectedRow(), 0), "c@x.com");
+  ASSERT_EQ(list->selectedItems().size(), 1);
+
+  clickHeader(0);
+  ASSERT_EQ(window->cellText(0, 0), "c@x.com");
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(window->selectedRow(), 0);
+}
+
+TEST_F(ShownWindow, NumberBoxesRefuseLettersAndOutOfRangeNumbers) {
+  // No window manager activates it under a bare X server.
+  window->activateWindow();
+  ASSERT_TRUE(apptest::waitForActiveWindow(window.get()));
+  auto* pages = qobject_cast<QLineEdit*>(window->control("编辑框最多查询页数"));
+  auto* interval = qobject_cast<QLineEdit*>(window->control("编辑框间隔秒"));
+  ASSERT_TRUE(pages && interval);
+
+  auto typed = [](QLineEdit* edit, const char* keys) {
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, QString::fromLatin1(keys));
+    return edit->text();
+  };
+  EXPECT_EQ(typed(pages, "abc"), QString());
+  EXPECT_EQ(typed(pages, "1a2b"), QStringLiteral("12"));
+  EXPECT_EQ(typed(pages, "99999"), QStringLiteral("9999"));
+  EXPECT_EQ(typed(pages, "-3"), QStringLiteral("3"));
+  EXPECT_EQ(typed(interval, "abc"), QString());
+  EXPECT_EQ(typed(interval, "1.25"), QStringLiteral("1.2"));
+  EXPECT_EQ(typed(interval, "3601"), QStringLiteral("360"));
+  EXPECT_EQ(typed(interval, "0.5"), QStringLiteral("0.5"));
+
+  // Left half typed, a box goes back to the last number it held.
+  EXPECT_EQ(typed(pages, "0"), QStringLiteral("0"));
+  interval->setFocus();
+  EXPECT_TRUE(waitUntil([&] { return pages->text() == QStringLiteral("3"); }));
+  EXPECT_EQ(window->content(control::kMaxPagesEdit), "3");
+}
+
+TEST_F(ShownWindow, TheHeaderAnimationRestsWhileTheWindowCannotBeSeen) {
+  EXPECT_TRUE(window->headerAnimationRunning());
+  // Without a window manager the state may be taken back later; the window
+  // reacts to the change itself.
+  window->setWindowState(Qt::WindowMinimized);
+  EXPECT_FALSE(window->headerAnimationRunning());
+  window->setWindowState(Qt::WindowNoState);
+  EXPECT_TRUE(window->headerAnimationRunning());
+  window->hide();
+  EXPECT_FALSE(window->headerAnimationRunning());
+  window->show();
+  EXPECT_TRUE(window->headerAnimationRunning());
+}
+
+TEST_F(ShownWindow, SignInBannerAndAMissingBrowserAreSaidInTheWindow) {
+  window->setVisible(control::kBrowser, true);
+  EXPECT_TRUE(window->signInBanner()->isVisible());
+  EXPECT_EQ(window->signInBanner()->geometry().top(), 0);
+  EXPECT_EQ(window->signInBanner()->width(), window->width());
+  window->setVisible(control::kBrowser, false);
+  EXPECT_FALSE(window->signInBanner()->isVisible());
+
+  MessageBoxRecorder boxes;
+  window->setDocumentOpener([](const QUrl&) { return false; });
+  window->openDocument("http://whois.aizhan.com/reverse-whois?q=a%40b.com");
+  ASSERT_EQ(boxes.calls.size(), 1u);
+  EXPECT_NE(boxes.calls[0].text.find("默认的网页浏览器"), std::string::npos);
+  EXPECT_NE(boxes.calls[0].text.find("http://whois.aizhan.com/"), std::string::npos);
+  window->setDocumentOpener([](const QUrl&) { return true; });
+  window->openDocument("http://whois.aizhan.com/");
+  EXPECT_EQ(boxes.calls.size(), 1u);
+}
+
+TEST(StandardButtonsTest, MessageBoxButtonsReadChinese) {
+  QTranslator* translator = installChineseTranslations();
+  ASSERT_NE(translator, nullptr) << "Qt's zh_CN translations are not installed";
+
+  auto buttonTexts = [](unsigned style) {
+    QStringList texts;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible())
+          continue;
+        answer.stop();
+        for (QAbstractButton* button : box->buttons())
+          texts.push_back(button->text().remove(u'&'));
+        box->buttons().last()->click();
+        return;
+      }
+    });
+    answer.start();
+    showDesktopMessageBox(gbk("问题"), gbk("Qarvo："), style, false);
+    return texts.join(u' ');
+  };
+  const QString ok = buttonTexts(mb::kOk);
+  EXPECT_TRUE(ok.contains(QStringLiteral("确定"))) << ok.toStdString();
+  const QString yesNoCancel = buttonTexts(0x3);
+  EXPECT_TRUE(yesNoCancel.contains(QStringLiteral("是"))) << yesNoCancel.toStdString();
+  EXPECT_TRUE(yesNoCancel.contains(QStringLiteral("否"))) << yesNoCancel.toStdString();
+  EXPECT_TRUE(yesNoCancel.contains(QStringLiteral("取消"))) << yesNoCancel.toStdString();
+  EXPECT_FALSE(yesNoCancel.contains(QStringLiteral("Yes")));
+
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+}
+
+// A run against the fakes, the waits recorded instead of slept.
+class WindowRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fakes.start());
+    window = std::make_unique<MainWindow>(nullptr, fakes.endpoints());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    boxes = std::make_unique<MessageBoxRecorder>();
+    window->setTag(control::kAutoSaveFolderButton, utf8ToGbk(program.native("结果")));
+    window->engine().setWaitHook([this](int milliseconds) {
+      if (onWait)
+        onWait(milliseconds);
+      QCoreApplication::processEvents();
+    });
+  }
+  void TearDown() override {
+    boxes.reset();
+    window.reset();
+  }
+  void clickStart() { QTest::mouseClick(window->control("按钮开始查询"), Qt::LeftButton); }
+  std::vector<std::string> askedAddresses() const {
+    std::vector<std::string> asked;
+    for (const auto& request : fakes.requests(FakeSite::kAizhan))
+      asked.push_back(request.param("q"));
+    return asked;
+  }
+  QString status() const { return window->statusLine()->text(); }
+
+  ScratchProgramFolder program;
+  FakeServices fakes;
+  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<MessageBoxRecorder> boxes;
+  std::function<void(int)> onWait;
+};
+
+TEST_F(WindowRunTest, TheStatusLineCountsDownTheThrottlePauseAndSaysWhereFilesWent) {
+  fakes.setAddress(FakeSite::kAizhan, "busy@x.com",
+                   {.domains = numberedList("busy-", 3), .rateLimitedAnswers = {{1, 1}}});
+  window->setTag(control::kInputButton, gbk("nobody@x.com\r\nbusy@x.com"));
+
+  std::vector<QString> during;
+  onWait = [&](int milliseconds) {
+    if (milliseconds < 5000)
+      return;
+    // The throttle pause, counted down for real by the window's timer.
+    during.push_back(status());
+    EXPECT_TRUE(waitUntil([&] { return !status().contains(QStringLiteral("5.0 秒后重试")); }))
+        << status().toStdString();
+    during.push_back(status());
+    if (const char* shot = std::getenv("QARVO_SCREENSHOT_PAUSE")) {
+      EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(shot)));
+    }
+  };
+  clickStart();
+
+  ASSERT_EQ(during.size(), 2u);
+  EXPECT_TRUE(during[0].contains(QStringLiteral("第 2/2 个邮箱 busy@x.com，第 1 页")))
+      << during[0].toStdString();
+  EXPECT_TRUE(during[0].contains(QStringLiteral("查询过于频繁，5.0 秒后重试")));
+  EXPECT_TRUE(during[0].contains(QStringLiteral("已找到 0 个，无结果 1 个，失败 0 个")));
+  EXPECT_TRUE(during[1].contains(QStringLiteral("查询过于频繁，4.")) ||
+              during[1].contains(QStringLiteral("查询过于频繁，3.")))
+      << during[1].toStdString();
+
+  // After the run: where the files went, and the final tallies.
+  ASSERT_FALSE(boxes->calls.empty());
+  EXPECT_EQ(boxes->calls.back().text, "查询完成！");
+  EXPECT_TRUE(status().startsWith(QStringLiteral("查询结束，结果已保存到 ")))
+      << status().toStdString();
+  EXPECT_TRUE(status().contains(QString::fromStdString(program.native("结果"))));
+  EXPECT_TRUE(status().contains(QStringLiteral("已找到 1 个，无结果 1 个，失败 0 个")));
+  EXPECT_FALSE(status().contains(QStringLiteral("秒后")));
+}
+
+TEST_F(WindowRunTest, InvalidLinesAndTheClipboardSendNothingButAddresses) {
+  fakes.setAddress(FakeSite::kAizhan, "good@x.com", {.domains = {"good.com"}});
+  window->setTag(control::kInputButton,
+                 gbk("good@x.com\r\nnot-an-address\r\n\r\nhas space@x.com\r\n"));
+  clickStart();
+  ASSERT_EQ(window->rowCount(), 3);
+  EXPECT_EQ(window->cellText(1, 0), "not-an-address");
+  EXPECT_EQ(window->cellText(1, 1), gbk("无效邮箱"));
+  EXPECT_EQ(window->rowImage(1), kImageNotCompleted);
+  EXPECT_EQ(window->cellText(2, 1), gbk("无效邮箱"));
+  EXPECT_EQ(askedAddresses(), std::vector<std::string>{"good@x.com"});
+  EXPECT_TRUE(status().contains(QStringLiteral("已找到 1 个，无结果 0 个，失败 2 个")));
+
+  // With no list, the clipboard's addresses only after a yes.
+  fakes.clearRequests();
+  boxes->calls.clear();
+  window->setTag(control::kInputButton, "");
+  QGuiApplication::clipboard()->setText(
+      QStringLiteral("周会 3 点\nhttp://meet.example/room\nfriend@x.com\n"));
+  boxes->answers = {mb::kIdNo};
+  clickStart();
+  ASSERT_EQ(boxes->calls.size(), 1u);
+  EXPECT_EQ(boxes->calls[0].text, "剪贴板中有 1 个邮箱地址，是否查询？");
+  EXPECT_TRUE(fakes.requests().empty());
+
+  boxes->calls.clear();
+  boxes->answers = {mb::kIdYes};
+  clickStart();
+  ASSERT_GE(boxes->calls.size(), 1u);
+  EXPECT_EQ(askedAddresses(), std::vector<std::string>{"friend@x.com"});
+
+  // A clipboard without any address: said so, nothing sent.
+  fakes.clearRequests();
+  boxes->calls.clear();
+  QGuiApplication::clipboard()->setText(QStringLiteral("只是一段笔记"));
+  clickStart();
+  ASSERT_EQ(boxes->calls.size(), 1u);
+  EXPECT_NE(boxes->calls[0].text.find("剪贴板中也没有邮箱地址"), std::string::npos);
+  EXPECT_TRUE(fakes.requests().empty());
+}
+
+}  // namespace
+}  // namespace qarvo
