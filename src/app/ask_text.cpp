@@ -177,8 +177,21 @@ AskTextResult askText(const Text& initialText, const Text& prompt, const Text& i
     return {};
   ListEntryWindow window(initialText, prompt, info);
   openWindow = &window;
+  // exec() returns only once the event loop iteration that closed the window
+  // is over, and Qt delivers every input event queued behind the closing key
+  // or click in that same iteration, so a click on 邮箱 right after Escape
+  // comes here while this call is still on the stack. A window that closed
+  // without a result is no longer open: such a request opens a new one.
+  // An accepted text has yet to reach the caller, though; a window opened now
+  // would show the old text and be overwritten by it, so that one still
+  // counts as open until it is handed back.
+  QObject::connect(&window, &QDialog::finished, &window, [&window] {
+    if (!window.result().accepted && openWindow == &window)
+      openWindow = nullptr;
+  });
   window.exec();
-  openWindow = nullptr;
+  if (openWindow == &window)
+    openWindow = nullptr;
   return window.result();
 }
 

@@ -24,7 +24,9 @@ struct AskTextResult {
 
 // Shows the window modally and returns once it has closed. `prompt` is the
 // title ("输入：" when empty), `info` the text of the info area. While one is
-// open, a further call returns at once, not accepted, and shows nothing.
+// open, a further call returns at once, not accepted, and shows nothing. A
+// window closed without a result no longer counts as open, even before the
+// call that showed it has returned; an accepted one counts until then.
 AskTextResult askText(const Text& initialText, const Text& prompt, const Text& info = Text());
 
 // The window itself; askText is the way to use it.
@@ -35,7 +37,7 @@ class ListEntryWindow : public QDialog {
   ListEntryWindow(const Text& initialText, const Text& prompt, const Text& info);
 
   const AskTextResult& result() const { return result_; }
-  // The window now open through askText, or nullptr.
+  // The window now open through askText (as askText counts it), or nullptr.
   static ListEntryWindow* current();
 
   // Pixel values of the layout rules.
