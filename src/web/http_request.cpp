@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
@@ -45,16 +46,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 bool hasLineBreak(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
-    s.remove_suffix(1);
-  }
-  return s;
 }
 
 // Bytes outside printable ASCII (and blanks) are percent-escaped, as the
@@ -280,7 +271,7 @@ struct HttpRequest::State {
       std::size_t code = line.find(' ');
       std::size_t reason = code == std::string_view::npos ? code : line.find(' ', code + 1);
       if (reason != std::string_view::npos)
-        self->statusText = trimBlanks(line.substr(reason + 1));
+        self->statusText = trimAsciiWhiteSpace(line.substr(reason + 1));
       return length;
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -289,7 +280,7 @@ struct HttpRequest::State {
       return length;
     if ((line.front() == ' ' || line.front() == '\t') && !self->headerLines.empty()) {
       self->headerLines.back() += ' ';
-      self->headerLines.back() += trimBlanks(line);
+      self->headerLines.back() += trimSpacesAndTabs(line);
     } else {
       self->headerLines.emplace_back(line);
     }
@@ -626,8 +617,8 @@ std::string HttpRequest::GetResponseHeader(std::string_view name) const {
     std::size_t colon = line.find(':');
     if (colon == std::string::npos)
       continue;
-    if (equalsIgnoringCase(trimBlanks(std::string_view(line).substr(0, colon)), name)) {
-      return std::string(trimBlanks(std::string_view(line).substr(colon + 1)));
+    if (equalsIgnoringCase(trimSpacesAndTabs(std::string_view(line).substr(0, colon)), name)) {
+      return std::string(trimSpacesAndTabs(std::string_view(line).substr(colon + 1)));
     }
   }
   return {};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
 #include "platform/event_pump.h"
@@ -45,18 +46,6 @@ constexpr DefaultHeader kDefaultHeaders[] = {
     {"Cache-Control: ", "Cache-Control: no-cache\r\n", false},
 };
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-TextView trimBlanks(TextView text) {
-  while (!text.empty() && isBlank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 bool containsIgnoringCase(TextView text, TextView what) {
   return findText(text, what, 1, true) != -1;
 }
@@ -70,7 +59,7 @@ void dropKeepAliveLine(Text* block) {
     std::size_t next = lineEnd == Text::npos ? block->size() : lineEnd + 2;
     TextView line = TextView(*block).substr(lineStart, next - lineStart);
     if (line.starts_with("Connection:")) {
-      TextView value = trimBlanks(line.substr(11, line.find("\r\n") - 11));
+      TextView value = trimSpacesAndTabs(line.substr(11, line.find("\r\n") - 11));
       if (asciiToLower(value) == "keep-alive") {
         block->erase(lineStart, next - lineStart);
         return;
