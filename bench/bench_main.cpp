@@ -49,7 +49,8 @@ double toMilliseconds(double value, benchmark::TimeUnit unit) {
 // Prints as usual and keeps each benchmark's time: the median when the runs
 // were repeated, else the single run's. The summary uses the CPU time of the
 // benchmark thread: on a machine shared with builds the wall time mostly
-// measures the others' load (both are in the table above it).
+// measures the others' load (both are in the table above it). Benchmarks that
+// time themselves count with their own time.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -67,7 +68,11 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         continue;
       if (m.median && !isMedian)
         continue;
-      m.milliseconds = toMilliseconds(run.GetAdjustedCPUTime(), run.time_unit);
+      // A benchmark that times itself (a wait, a gap in the event loop)
+      // reports its own time as the real one.
+      const bool manualTime = name.ends_with("/manual_time");
+      m.milliseconds = toMilliseconds(
+          manualTime ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime(), run.time_unit);
       m.median = isMedian;
     }
   }
