@@ -201,6 +201,25 @@ TEST_F(LookupProgramTest, FailedIncompleteAndInvalidAddressesWriteNoFileAndExitW
   EXPECT_EQ(askedAddresses().size(), timesAsked("down@a.com") + timesAsked("part@a.com") + 1);
 }
 
+TEST_F(LookupProgramTest, AResultThatCannotBeSavedIsNotJournaledAndIsAskedAgainOnResume) {
+  // The fakes know nothing of it (a "none" answer), but a "/" cannot be in
+  // a file name: the result completes and still cannot be saved.
+  writeFile("list.txt", "dept/sales@a.com\n");
+
+  Outcome first = runProgram({"-o", path("results"), path("list.txt")});
+  EXPECT_EQ(first.status, 1) << first.err;
+  EXPECT_EQ(first.out, "address,domain,status,pages,reason\ndept/sales@a.com,,none,0,\n");
+  EXPECT_NE(first.err.find("cannot write the result file of dept/sales@a.com"), std::string::npos)
+      << first.err;
+  EXPECT_NE(first.err.find("1 not saved"), std::string::npos) << first.err;
+  EXPECT_EQ(fileText(path("results/") + std::string(ResumeJournal::kFileName)), "");
+
+  fakes_.clearRequests();
+  Outcome again = runProgram({"--resume", "-o", path("results"), path("list.txt")});
+  EXPECT_EQ(again.status, 1) << again.err;
+  EXPECT_EQ(timesAsked("dept/sales@a.com"), 1u);
+}
+
 // --- The 站长 sign-in and rate limit -----------------------------------------
 
 TEST_F(LookupProgramTest, ChinazBeyondPageTenNeedsTheCookieFile) {
