@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -86,6 +87,18 @@ QString buttonShown(const QString& shown) {
 QString linkHtml(const QString& url, const QString& caption) {
   return QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), caption.toHtmlEscaped());
 }
+
+// Row images at the top of a row, beside the address, as the texts are.
+class TopAlignedDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->decorationAlignment = Qt::AlignLeft | Qt::AlignTop;
+  }
+};
 
 }  // namespace
 
@@ -306,6 +319,7 @@ void MainWindow::buildControls() {
   // A row holds one line per domain and can be taller than the list: scroll
   // by pixel so that every line can be brought into view.
   list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->setItemDelegate(new TopAlignedDelegate(list_));
   list_->verticalScrollBar()->setSingleStep(20);
   list_->installEventFilter(this);
 

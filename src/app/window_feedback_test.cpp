@@ -318,6 +318,43 @@ TEST_F(WindowRunTest, TheStatusLineCountsDownTheThrottlePauseAndSaysWhereFilesWe
   EXPECT_FALSE(status().contains(QStringLiteral("秒后")));
 }
 
+TEST_F(WindowRunTest, TheListFollowsTheRunUntilTheUserScrollsAway) {
+  std::string list;
+  for (int i = 1; i <= 6; ++i) {
+    const std::string address = "tall" + std::to_string(i) + "@x.com";
+    fakes.setAddress(FakeSite::kAizhan, address,
+                     {.domains = numberedList("t" + std::to_string(i) + "-", 30), .perPage = 15});
+    list += address + "\r\n";
+  }
+  window->setTag(control::kInputButton, list);
+  QScrollBar* bar = window->reportList()->verticalScrollBar();
+
+  // Followed: by the fourth address the list has scrolled down to it.
+  int followedTo = -1;
+  bool scrolledAway = false;
+  std::vector<int> afterwards;
+  onWait = [&](int) {
+    if (!scrolledAway && status().contains(QStringLiteral("第 4/6 个邮箱"))) {
+      followedTo = bar->value();
+      // The user drags the bar back to the top.
+      bar->triggerAction(QAbstractSlider::SliderToMinimum);
+      scrolledAway = true;
+    } else if (scrolledAway) {
+      afterwards.push_back(bar->value());
+    }
+  };
+  clickStart();
+  EXPECT_GT(followedTo, 0);
+  ASSERT_FALSE(afterwards.empty());
+  for (int value : afterwards)
+    EXPECT_EQ(value, 0);
+
+  // The next run follows again.
+  onWait = nullptr;
+  clickStart();
+  EXPECT_GT(bar->value(), 0);
+}
+
 TEST_F(WindowRunTest, InvalidLinesAndTheClipboardSendNothingButAddresses) {
   fakes.setAddress(FakeSite::kAizhan, "good@x.com", {.domains = {"good.com"}});
   window->setTag(control::kInputButton,
