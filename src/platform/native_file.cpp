@@ -72,16 +72,17 @@ bool writeAll(int fd, std::string_view bytes) {
 }
 
 // Opens a new file beside `target` that no one else uses. The name starts
-// with a dot so that a file manager left open on the folder hides it.
+// with a dot so that a file manager left open on the folder hides it, and is
+// short, so that a target whose name is as long as a name may be still gets
+// one.
 int openTemporaryBeside(const std::string& target, std::string* temporary) {
   static std::atomic<unsigned> counter{0};
   const size_t slash = target.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *temporary = folder + "." + name + ".tmp-" + std::to_string(getpid()) + "-" +
-                 std::to_string(counter.fetch_add(1));
+    *temporary = folder + ".qarvo-" + std::to_string(getpid()) + "-" +
+                 std::to_string(counter.fetch_add(1)) + ".tmp";
     int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST)
       return fd;

@@ -493,6 +493,11 @@ TEST(NativeFile, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
   EXPECT_FALSE(writeWholeFileAtomically(Text(folder) + "/missing/x.txt", "x"));
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
 
+  // A name as long as the file system allows is written too.
+  const std::string longName(255, 'n');
+  EXPECT_TRUE(writeWholeFileAtomically(Text(folder) + "/" + longName, "long"));
+  ASSERT_EQ(unlink((folder + "/" + longName).c_str()), 0);
+
   // A successful replacement keeps the file's permissions.
   EXPECT_TRUE(writeWholeFile(file, "new"));
   EXPECT_TRUE(readWholeFile(file, &back));
