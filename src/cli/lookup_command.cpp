@@ -43,7 +43,7 @@ const char kDescription[] =
     "qarvo-lookup: reverse WHOIS look-ups by e-mail address (aizhan.com, chinaz.com) without\n"
     "a window, on the same engine as the Qarvo·Dorvane window.\n"
     "qarvo-lookup：按邮箱反查注册的域名（爱站 aizhan.com、站长 chinaz.com），无需窗口，\n"
-    "与 Qarvo·Dorvane 窗口使用同一查询引擎。";
+    "与 Qarvo·Dorvane 窗口使用同一查询引擎。\n";
 
 const char kFooter[] =
     "FILE holds one address per line (UTF-8; a byte-order mark and CR LF are fine); without\n"
@@ -145,19 +145,24 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
                        "Show the version and exit");
   app.get_formatter()->column_width(34);
 
-  app.add_option("FILE", options->file, "Address list, one per line (default: standard input)");
+  app.add_option("FILE", options->file, "Address list, one per line (default: standard input)")
+      ->type_name("");
   app.add_option("-s,--service", options->service, "Service to ask: aizhan (default) or chinaz")
+      ->type_name("SERVICE")
       ->check(CLI::IsMember({"aizhan", "chinaz"}));
   app.add_option("-p,--pages", options->pages, "Most result pages per address (default 50)")
+      ->type_name("N")
       ->check(CLI::Range(1, kMostPages));
   app.add_option("-i,--interval", options->intervalSeconds,
                  "Seconds to wait between two pages, fractions allowed (default 0)")
+      ->type_name("SECONDS")
       ->check(CLI::Range(0.0, kLongestInterval));
   app.add_option("-o,--out", options->outFolder,
                  "Write <address>.txt per completed address into DIR, as the window's auto-save")
       ->type_name("DIR");
   std::string format = "csv";
   app.add_option("-f,--format", format, "Results on standard output: csv (default), jsonl, none")
+      ->type_name("FORMAT")
       ->check(CLI::IsMember({"csv", "jsonl", "none"}));
   app.add_option("--cookie-file", options->cookieFile,
                  "Browser cookies.txt with the chinaz.com sign-in (pages beyond 10)")
