@@ -122,6 +122,11 @@ int showDesktopMessageBox(const Text& text, const Text& title, unsigned style, b
   QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
   openOwnerlessBox = &box;
   box.show();
+  // A window shown without being asked for does not take the keyboard where
+  // no window manager hands it over, and Return or Escape then went to the
+  // page under it instead of answering. Clicks still reach the browser.
+  box.raise();
+  box.activateWindow();
   loop.exec();
   openOwnerlessBox = nullptr;
   QAbstractButton* clicked = box.clickedButton();
