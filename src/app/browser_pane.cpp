@@ -65,11 +65,13 @@ bool BrowserPane::ensureBrowser() {
   // WebEngine reports its set-up on every start; that is not news to a user.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   if (!prepareSharedOpenGlContext()) {
+    failure_ = QStringLiteral("没有可用的 OpenGL 环境");
     std::fprintf(stderr, "qarvo-dorvane: no OpenGL context for the embedded browser\n");
     return false;
   }
   const QString path = embeddedBrowserModulePath(QCoreApplication::applicationDirPath());
   if (path.isEmpty()) {
+    failure_ = QStringLiteral("找不到浏览器模块 %1").arg(QString::fromUtf8(kEmbeddedBrowserModule));
     std::fprintf(stderr,
                  "qarvo-dorvane: the browser module %s is missing beside the program and in %s\n",
                  kEmbeddedBrowserModule, kEmbeddedBrowserInstalledFolder);
@@ -79,12 +81,16 @@ bool BrowserPane::ensureBrowser() {
   auto create =
       reinterpret_cast<CreateEmbeddedBrowserFunction>(module.resolve(kCreateEmbeddedBrowserSymbol));
   if (create == nullptr) {
+    failure_ = QStringLiteral("浏览器模块无法加载：%1").arg(module.errorString());
     std::fprintf(stderr, "qarvo-dorvane: %s\n", qPrintable(module.errorString()));
     return false;
   }
   browser_ = create(this);
-  if (browser_ == nullptr)
+  if (browser_ == nullptr) {
+    failure_ = QStringLiteral("浏览器模块无法启动");
     return false;
+  }
+  failure_.clear();
   layout()->addWidget(browser_->widget());
   loadFailed_ = false;
   return true;
