@@ -9,6 +9,7 @@
 #include <QScreen>
 
 #include "app/qt_text.h"
+#include "app/window_placement.h"
 #include "platform/code_page.h"
 #include "platform/message_box.h"
 
@@ -43,6 +44,7 @@ ListEntryWindow::ListEntryWindow(const Text& initialText, const Text& prompt, co
   setWindowTitle(prompt.empty() ? QStringLiteral("输入：") : toDisplay(prompt));
   setModal(true);
   setWindowModality(Qt::ApplicationModal);
+  keepOnlyCloseButton(this);
 
   infoBox_ = new QPlainTextEdit(this);
   infoBox_->setObjectName(QStringLiteral("编辑框提示"));
@@ -125,7 +127,9 @@ void ListEntryWindow::resizeEvent(QResizeEvent* event) {
 
 void ListEntryWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+  if (QWidget* main = shownMainWindow()) {
+    centreOn(this, main);
+  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
     move(area.left() + area.width() / 2 - width() / 2,
          area.top() + (area.height() - 30) / 2 - height() / 2);

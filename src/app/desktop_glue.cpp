@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "app/qt_text.h"
+#include "app/window_placement.h"
 #include "platform/event_pump.h"
 #include "platform/message_box.h"
 
@@ -110,6 +111,7 @@ int showDesktopMessageBox(const Text& text, const Text& title, unsigned style, b
 
   // Parentless either way: the boxes of this program have no owner window.
   QMessageBox box(icon, toDisplay(title), toDisplay(text), set);
+  keepOnlyCloseButton(&box);
   if (!ownerless) {
     box.setWindowModality(Qt::ApplicationModal);
     return buttonId(static_cast<QMessageBox::StandardButton>(box.exec()));
@@ -122,6 +124,8 @@ int showDesktopMessageBox(const Text& text, const Text& title, unsigned style, b
   QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
   openOwnerlessBox = &box;
   box.show();
+  // Out of the middle of the page, where a sign-in form usually is.
+  placeAtBottomRight(&box, shownMainWindow());
   // A window shown without being asked for does not take the keyboard where
   // no window manager hands it over, and Return or Escape then went to the
   // page under it instead of answering. Clicks still reach the browser.

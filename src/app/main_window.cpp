@@ -568,7 +568,7 @@ void MainWindow::onProgress(const LookupProgress& progress) {
                                                      .arg(progress.index)
                                                      .arg(progress.total)
                                                      .arg(address)
-                                               : address;
+                                               : QStringLiteral(" %1").arg(address);
       const QString page =
           progress.totalPages > 0
               ? QStringLiteral("第 %1 页（共 %2 页）").arg(progress.page).arg(progress.totalPages)
@@ -593,6 +593,9 @@ void MainWindow::onProgress(const LookupProgress& progress) {
       countdownTimer_->start();
       break;
     case Stage::kAddressEnded:
+      // A single query (right-click) has no run end to say it is over.
+      if (progress.index == 0)
+        statusText_ = QStringLiteral("%1 查询结束").arg(address);
       break;
     case Stage::kRunEnded:
       statusText_ = QStringLiteral("查询结束");

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/ask_text.h"
 #include "app/desktop_glue.h"
 #include "app/main_window.h"
 #include "app/translations.h"
@@ -207,6 +209,66 @@ TEST_F(ShownWindow, SignInBannerAndAMissingBrowserAreSaidInTheWindow) {
   EXPECT_EQ(boxes.calls.size(), 1u);
 }
 
+// Calls `check` with the first visible top-level widget of type T once one
+// shows, from the event loop of whatever modal call is running.
+template <typename T>
+class WhenShown {
+ public:
+  explicit WhenShown(std::function<void(T*)> check) : check_(std::move(check)) {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* shown = qobject_cast<T*>(widget);
+        if (shown == nullptr || !shown->isVisible())
+          continue;
+        timer_.stop();
+        seen = true;
+        check_(shown);
+        return;
+      }
+    });
+    timer_.start();
+  }
+  bool seen = false;
+
+ private:
+  std::function<void(T*)> check_;
+  QTimer timer_;
+};
+
+bool hasMinMaxButtons(const QWidget* window) {
+  return (window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) !=
+         0;
+}
+
+TEST_F(ShownWindow, SmallWindowsOpenOverTheMainWindowWithoutMinMaxButtons) {
+  window->move(60, 40);
+  ASSERT_TRUE(waitUntil([&] { return window->pos() == QPoint(60, 40); }));
+  const QRect main = window->frameGeometry();
+
+  // The list-entry window, centred on the main window.
+  WhenShown<ListEntryWindow> entry([&](ListEntryWindow* opened) {
+    EXPECT_FALSE(hasMinMaxButtons(opened));
+    EXPECT_LE((opened->geometry().center() - main.center()).manhattanLength(), 4)
+        << opened->geometry().x() << "," << opened->geometry().y();
+    opened->findChild<QPushButton*>(QStringLiteral("按钮取消"))->click();
+  });
+  QTest::mouseClick(window->control("按钮输入"), Qt::LeftButton);
+  EXPECT_TRUE(entry.seen);
+
+  // The ownerless box of the sign-in, in the bottom right corner.
+  WhenShown<QMessageBox> box([&](QMessageBox* shown) {
+    EXPECT_FALSE(hasMinMaxButtons(shown));
+    const QRect at = shown->geometry();
+    EXPECT_TRUE(main.contains(at)) << at.x() << "," << at.y();
+    EXPECT_GT(at.center().x(), main.center().x());
+    EXPECT_GT(at.center().y(), main.center().y());
+    shown->buttons().first()->click();
+  });
+  showDesktopMessageBox(gbk("登录完成点击确定按钮继续"), gbk("信息："), mb::kOk, true);
+  EXPECT_TRUE(box.seen);
+}
+
 TEST(StandardButtonsTest, MessageBoxButtonsReadChinese) {
   QTranslator* translator = installChineseTranslations();
   ASSERT_NE(translator, nullptr) << "Qt's zh_CN translations are not installed";
@@ -353,6 +415,19 @@ TEST_F(WindowRunTest, TheListFollowsTheRunUntilTheUserScrollsAway) {
   onWait = nullptr;
   clickStart();
   EXPECT_GT(bar->value(), 0);
+}
+
+TEST_F(WindowRunTest, ASingleQuerySaysWhenItIsOver) {
+  fakes.setAddress(FakeSite::kAizhan, "solo@x.com",
+                   {.domains = numberedList("solo-", 4), .perPage = 2});
+  window->appendRow("solo@x.com", kImagePending);
+  std::vector<QString> during;
+  onWait = [&](int) { during.push_back(status()); };
+  window->engine().queryAddress(0);
+  ASSERT_FALSE(during.empty());
+  EXPECT_TRUE(during[0].startsWith(QStringLiteral("正在查询 solo@x.com，第 1 页")))
+      << during[0].toStdString();
+  EXPECT_EQ(status(), QStringLiteral("solo@x.com 查询结束"));
 }
 
 TEST_F(WindowRunTest, InvalidLinesAndTheClipboardSendNothingButAddresses) {
