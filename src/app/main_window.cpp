@@ -759,7 +759,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == list_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->matches(QKeySequence::Copy)) {
-      if (QClipboard* clipboard = QGuiApplication::clipboard())
+      // Nothing selected leaves the clipboard alone.
+      QClipboard* clipboard = QGuiApplication::clipboard();
+      if (clipboard != nullptr && !list_->selectedItems().isEmpty())
         clipboard->setText(selectedRowsText());
       return true;
     }
