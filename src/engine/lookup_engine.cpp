@@ -115,6 +115,7 @@ void LookupEngine::runQueries() {
   runIndex_ = 0;
   runFound_ = runNone_ = runFailed_ = 0;
   LookupProgress progress;
+  progress.ofRun = true;
   progress.stage = LookupProgress::Stage::kRunStarted;
   report(progress);
   int unsavedFiles = 0;
@@ -223,10 +224,9 @@ void LookupEngine::saveResults() {
   int unsaved = 0;
   for (int row = 0; row < view_.rowCount(); ++row) {
     processPendingEvents();
-    if (row >= view_.rowCount())
-      break;  // emptied by a pumped event
     // Rows that did not complete hold no result to save (and must not
-    // replace one saved earlier).
+    // replace one saved earlier). A row a pumped event removed reads as
+    // one without an image, so it is passed over too.
     const int image = view_.rowImage(row);
     if (image != kImageFound && image != kImageNone)
       continue;

@@ -81,9 +81,10 @@ struct LookupProgress {
 
   Stage stage = Stage::kRunStarted;
   int row = -1;
-  Text address;   // GBK
-  int index = 0;  // 1-based position in the run, 0 for a single query
-  int total = 0;  // addresses in the run
+  Text address;        // GBK
+  bool ofRun = false;  // the run itself or its own address, not a right-click query
+  int index = 0;       // 1-based position in the run, 0 for a single query
+  int total = 0;       // addresses in the run
   int page = 0;
   int totalPages = 0;
   int domains = 0;  // domains so far for this address

@@ -69,11 +69,13 @@ void LookupEngine::wait(int milliseconds) {
 void LookupEngine::report(LookupProgress progress) {
   if (!progress_)
     return;
-  progress.index = runIndex_;
-  progress.total = runTotal_;
-  progress.found = runFound_;
-  progress.none = runNone_;
-  progress.failed = runFailed_;
+  if (progress.ofRun) {
+    progress.index = runIndex_;
+    progress.total = runTotal_;
+    progress.found = runFound_;
+    progress.none = runNone_;
+    progress.failed = runFailed_;
+  }
   ProgressListener listener = progress_;  // the listener may replace itself
   listener(progress);
 }
@@ -151,6 +153,7 @@ LookupResult LookupEngine::queryAddress(int row) {
   const bool runsOwn = runDepth_ > 0 && row == runRow_;
   runRow_ = -1;
   LookupProgress where;
+  where.ofRun = runsOwn;
   where.row = row;
   where.address = address;
 

@@ -316,6 +316,12 @@ TEST_F(RunQueriesTest, ProgressReportsTellTheStatusOfTheRun) {
   EXPECT_THAT(seen, ElementsAre("start 3", "1/3 page 1/0", "pause 300", "1/3 page 2/2", "pause 300",
                                 "found 100", "2/3 page 1/0", "failed 101", "3/3 page 1/0",
                                 "none 111", "end 111"));
+
+  // A right-click query is no part of a run, not even of one under way.
+  seen.clear();
+  engine->queryAddress(0);
+  EXPECT_THAT(seen,
+              ElementsAre("0/0 page 1/0", "pause 300", "0/0 page 2/2", "pause 300", "found 000"));
 }
 
 TEST_F(RunQueriesTest, ChinazRateLimitEndsTheRun) {
