@@ -33,7 +33,7 @@ TEST(MainWindowTest, FreshStartShowsTheFormsValuesAndTheEnableRuleFollowsTheChec
   store.openSettingsFile(settingsFilePath(programDirectory(), gbk("Qarvo·Dorvane")));
   MainWindow window(&store);
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
 
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Qarvo·Dorvane v1.2.0.0 - 右击单个查询"));
   auto* maxPages = qobject_cast<QLineEdit*>(window.control("编辑框最多查询页数"));
@@ -95,7 +95,7 @@ TEST(MainWindowTest, ControlsSitAtTheirFixedPlaces) {
 TEST(MainWindowTest, PropertiesReadBackExactlyWhatWasWritten) {
   MainWindow window(nullptr);
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
 
   // Line breaks, lone LF and "&" survive on captions, cells and tags.
   const Text caption = gbk("停止查询\r\n总 3 个，已查 1 个");
@@ -120,10 +120,10 @@ TEST(MainWindowTest, PropertiesReadBackExactlyWhatWasWritten) {
   EXPECT_EQ(window.cellText(0, 1), "a.com\r\nb.com\r\nc.com");
   QTreeWidgetItem* item = window.reportList()->topLevelItem(0);
   EXPECT_EQ(item->text(1), "a.com\nb.com\nc.com");
-  // Three lines of text make the row taller than one.
-  QTest::qWait(20);
-  const QRect rect = window.reportList()->visualItemRect(item);
-  EXPECT_GE(rect.height(), 3 * window.reportList()->fontMetrics().height());
+  // Three lines of text make the row taller than one (once laid out).
+  const int threeLines = 3 * window.reportList()->fontMetrics().height();
+  EXPECT_TRUE(apptest::waitUntil(
+      [&] { return window.reportList()->visualItemRect(item).height() >= threeLines; }));
   window.setRowImage(0, 0);
   EXPECT_EQ(window.rowImage(0), 0);
   EXPECT_FALSE(item->icon(0).isNull());
@@ -152,9 +152,9 @@ TEST(MainWindowTest, PropertiesReadBackExactlyWhatWasWritten) {
 TEST(MainWindowTest, ResizingLaysTheHiddenBrowserOverTheClientArea) {
   MainWindow window(nullptr);
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
   window.resize(1200, 700);
-  QTest::qWait(50);
+  ASSERT_TRUE(apptest::waitUntil([&] { return window.size() == QSize(1200, 700); }));
   EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 0, window.width(), window.height()));
   EXPECT_EQ(window.browserPane()->geometry().size(), QSize(1200, 700));
   // The result list grows with the window, above the status line; the
@@ -164,7 +164,7 @@ TEST(MainWindowTest, ResizingLaysTheHiddenBrowserOverTheClientArea) {
   EXPECT_LE(window.statusLine()->geometry().bottom(), 700);
   EXPECT_EQ(window.control(control::kStartButton)->geometry(), QRect(192, 96, 440, 50));
   window.resize(900, 500);
-  QTest::qWait(50);
+  ASSERT_TRUE(apptest::waitUntil([&] { return window.size() == QSize(900, 500); }));
   EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 0, 900, 500));
   EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 900 - 16, 500 - 160 - 22));
   EXPECT_FALSE(window.visible(control::kBrowser));
@@ -179,7 +179,7 @@ TEST(MainWindowTest, DoubleClickOpensTheSelectedAddressesPageAndNothingWithoutSe
     return true;
   });
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
   window.appendRow("a@b.com", 2);
   window.appendRow("c d@e.com", 2);
   QTreeWidget* list = window.reportList();
@@ -215,10 +215,9 @@ TEST(MainWindowTest, HeaderLogoTravelsBetweenItsBoundsOnTheTimer) {
 
   // The timer itself drives it: 20 ms ticks.
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
   const int before = logo->x();
-  QTest::qWait(300);
-  EXPECT_GT(logo->x(), before);
+  EXPECT_TRUE(apptest::waitUntil([&] { return logo->x() > before; }));
 
   // Right bound: turns once left + width exceeds 576 - 20.
   logo->move(360, 12);
@@ -251,7 +250,7 @@ TEST(MainWindowTest, HeaderPicturesOpenTheMakersPages) {
     return true;
   });
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
   QTest::mouseClick(window.control("图片软件主页"), Qt::LeftButton);
   QTest::mouseClick(window.control("图片Qarvo软件"), Qt::LeftButton);
   ASSERT_EQ(opened.size(), 2u);
@@ -266,7 +265,7 @@ TEST(MainWindowTest, HeaderClickSortsAndRightClickQueriesOneRow) {
   MainWindow window(nullptr, fakes.endpoints());
   window.engine().setWaitHook([](int) {});
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, apptest::kWindowTimeoutMs));
   window.appendRow("c@x.com", 2);
   window.appendRow("A@x.com", 2);
   window.appendRow("b@x.com", 2);

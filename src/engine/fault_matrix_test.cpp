@@ -457,7 +457,9 @@ TEST_F(FaultMatrixTest, ResultPageOfFiftyThousandRows) {
 
   expectRunWentOn(record, LookupOutcome::kFound, joined(many));
   // About 10 MB of markup, fetched, decoded and taken apart row by row.
-  EXPECT_LT(record.rowSeconds(1), 4.0 * kHeavyWorkFactor);
+  // A bound for a walk gone wrong (quadratic, stuck), not a benchmark:
+  // the figure itself is the benchmark program's.
+  EXPECT_LT(record.rowSeconds(1), 20.0 * kHeavyWorkFactor);
 }
 
 // ---- Straight at the page fetch, where the engine adds only its retries ----
@@ -501,7 +503,9 @@ TEST(FetchPageFaultMatrix, CompressedBodyThatInflatesPastTheLimitComesBackEmpty)
   http.createRequest();
   const auto start = Clock::now();
   EXPECT_EQ(http.fetchPage(server.url("/bomb"), {.timeoutSeconds = kFetchSeconds}), "");
-  EXPECT_LT(secondsBetween(start, Clock::now()), 2.0 * kHeavyWorkFactor);
+  // Gives up at the limit instead of inflating on: far below what following
+  // the stream would cost, even on a busy machine.
+  EXPECT_LT(secondsBetween(start, Clock::now()), 10.0 * kHeavyWorkFactor);
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
