@@ -59,31 +59,38 @@ struct SlowServiceWindow {
   std::unique_ptr<MainWindow> window;
 };
 
-// A whole run of two pages, each two seconds late: the longest gap between
-// two ticks of a 1 ms timer of the window is the longest time the window did
-// not answer.
+// The longest gap between two ticks of a 1 ms timer of the window while
+// `work` runs: the longest time the window did not answer, in seconds.
+template <typename Work>
+double longestEventLoopGap(Work&& work) {
+  QElapsedTimer clock;
+  qint64 lastTick = -1;
+  qint64 longestGap = 0;
+  QTimer ticker;
+  ticker.setInterval(1);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (lastTick >= 0 && now - lastTick > longestGap) {
+      longestGap = now - lastTick;
+      if (std::getenv("QARVO_BENCH_GAPS"))
+        std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", longestGap / 1e6, now / 1e6);
+    }
+    lastTick = now;
+  });
+  clock.start();
+  ticker.start();
+  work(clock);
+  ticker.stop();
+  return static_cast<double>(longestGap) / 1e9;
+}
+
+// A whole run of two pages, each two seconds late.
 void BM_Window_LongestEventLoopGapDuringSlowPages(benchmark::State& state) {
   SlowServiceWindow slow(2000);
   for (auto _ : state) {
-    QElapsedTimer clock;
-    qint64 lastTick = -1;
-    qint64 longestGap = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      const qint64 now = clock.nsecsElapsed();
-      if (lastTick >= 0 && now - lastTick > longestGap) {
-        longestGap = now - lastTick;
-        if (std::getenv("QARVO_BENCH_GAPS"))
-          std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", longestGap / 1e6, now / 1e6);
-      }
-      lastTick = now;
-    });
-    clock.start();
-    ticker.start();
-    slow.startButton()->click();  // returns when the run has ended
-    ticker.stop();
-    state.SetIterationTime(static_cast<double>(longestGap) / 1e9);
+    state.SetIterationTime(longestEventLoopGap([&](const QElapsedTimer&) {
+      slow.startButton()->click();  // returns when the run has ended
+    }));
   }
 }
 BENCHMARK(BM_Window_LongestEventLoopGapDuringSlowPages)
@@ -96,23 +103,10 @@ BENCHMARK(BM_Window_LongestEventLoopGapDuringSlowPages)
 void BM_Window_LongestEventLoopGapIdle(benchmark::State& state) {
   SlowServiceWindow idle(0);
   for (auto _ : state) {
-    QElapsedTimer clock;
-    qint64 lastTick = -1;
-    qint64 longestGap = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      const qint64 now = clock.nsecsElapsed();
-      if (lastTick >= 0)
-        longestGap = std::max(longestGap, now - lastTick);
-      lastTick = now;
-    });
-    clock.start();
-    ticker.start();
-    while (clock.elapsed() < 4600)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    ticker.stop();
-    state.SetIterationTime(static_cast<double>(longestGap) / 1e9);
+    state.SetIterationTime(longestEventLoopGap([](const QElapsedTimer& clock) {
+      while (clock.elapsed() < 4600)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }));
   }
 }
 BENCHMARK(BM_Window_LongestEventLoopGapIdle)
