@@ -234,6 +234,22 @@ bool FakeServices::handle(const httplib::Request& request, httplib::Response& re
   return true;
 }
 
+bool FakeServices::unwrapProxyRequest(httplib::Request* request) {
+  const std::string scheme = "http://";
+  const std::string& target = request->target;
+  if (target.compare(0, scheme.size(), scheme) != 0)
+    return false;
+  const size_t slash = target.find('/', scheme.size());
+  const std::string host = target.substr(
+      scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
+  const std::string rest = slash == std::string::npos ? "/" : target.substr(slash);
+  request->target = rest;
+  request->path = rest.substr(0, rest.find('?'));
+  request->headers.erase("Host");
+  request->headers.emplace("Host", host);
+  return true;
+}
+
 void FakeServices::serve(FakeSite site, const httplib::Request& request,
                          httplib::Response& response) {
   ServiceRequest record;

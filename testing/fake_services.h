@@ -109,6 +109,10 @@ class FakeServices {
   // Answers `request` for the site its Host header names (a real host name,
   // port ignored). False, leaving `response` alone, for any other host.
   bool handle(const httplib::Request& request, httplib::Response& response);
+  // A proxy request ("GET http://host[:port]/path?query"): turns `request`
+  // into what the site itself would have seen (target, path, Host). False,
+  // leaving it alone, for a request that is no proxy request.
+  static bool unwrapProxyRequest(httplib::Request* request);
   // Which site serves `host` (port ignored), if any.
   static std::optional<FakeSite> siteOfHost(std::string_view host);
 

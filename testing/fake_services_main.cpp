@@ -71,18 +71,6 @@ std::vector<Sample> setUpSamples(FakeServices& fakes) {
   };
 }
 
-// "http://host[:port]/path?query" -> host and "/path?query".
-bool splitAbsoluteTarget(const std::string& target, std::string* host, std::string* rest) {
-  const std::string scheme = "http://";
-  if (target.compare(0, scheme.size(), scheme) != 0)
-    return false;
-  const size_t slash = target.find('/', scheme.size());
-  *host = target.substr(scheme.size(),
-                        slash == std::string::npos ? std::string::npos : slash - scheme.size());
-  *rest = slash == std::string::npos ? "/" : target.substr(slash);
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,15 +89,9 @@ int main(int argc, char** argv) {
   httplib::Server server;
   auto route = [&fakes](const httplib::Request& incoming, httplib::Response& response) {
     httplib::Request request = incoming;
-    std::string host;
-    std::string rest;
-    if (splitAbsoluteTarget(incoming.target, &host, &rest)) {
-      // A proxy request: the fakes see what the site itself would have seen.
-      request.target = rest;
-      request.path = rest.substr(0, rest.find('?'));
-      request.headers.erase("Host");
-      request.headers.emplace("Host", host);
-    } else if (!FakeServices::siteOfHost(request.get_header_value("Host"))) {
+    // A proxy request: the fakes see what the site itself would have seen.
+    const bool proxied = FakeServices::unwrapProxyRequest(&request);
+    if (!proxied && !FakeServices::siteOfHost(request.get_header_value("Host"))) {
       // Straight to this port: tell the sites apart by path.
       std::string_view site = FakeServices::kChinazToolHost;
       if (request.path == "/reverse-whois")

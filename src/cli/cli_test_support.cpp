@@ -14,22 +14,6 @@ extern char** environ;
 
 namespace qarvo::cli {
 
-namespace {
-
-// "http://host[:port]/path?query" -> host and "/path?query".
-bool splitAbsoluteTarget(const std::string& target, std::string* host, std::string* rest) {
-  const std::string scheme = "http://";
-  if (target.compare(0, scheme.size(), scheme) != 0)
-    return false;
-  const size_t slash = target.find('/', scheme.size());
-  *host = target.substr(scheme.size(),
-                        slash == std::string::npos ? std::string::npos : slash - scheme.size());
-  *rest = slash == std::string::npos ? "/" : target.substr(slash);
-  return true;
-}
-
-}  // namespace
-
 FakeServiceProxy::FakeServiceProxy(testing::FakeServices& fakes) : fakes_(fakes) {
   auto route = [this](const httplib::Request& incoming, httplib::Response& response) {
     {
@@ -41,15 +25,8 @@ FakeServiceProxy::FakeServiceProxy(testing::FakeServices& fakes) : fakes_(fakes)
       }
     }
     httplib::Request request = incoming;
-    std::string host;
-    std::string rest;
-    if (splitAbsoluteTarget(incoming.target, &host, &rest)) {
-      // The fakes see what the site itself would have seen.
-      request.target = rest;
-      request.path = rest.substr(0, rest.find('?'));
-      request.headers.erase("Host");
-      request.headers.emplace("Host", host);
-    }
+    // The fakes see what the site itself would have seen.
+    testing::FakeServices::unwrapProxyRequest(&request);
     if (!fakes_.handle(request, response)) {
       response.status = 502;
       response.set_content("only the look-up services' hosts are served here\n", "text/plain");
