@@ -72,11 +72,12 @@ std::string chinazEntry(const std::string& domain, size_t index) {
   }
 }
 
-std::string pageHead(bool gbkPage) {
+std::string pageHead(bool gbkPage, std::string_view title = "反查") {
   return std::string(
              "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" "
              "content=\"text/html; charset=") +
-         (gbkPage ? "gbk" : "utf-8") + "\" />\r\n<title>反查</title>\r\n</head>\r\n<body>\r\n";
+         (gbkPage ? "gbk" : "utf-8") + "\" />\r\n<title>" + std::string(title) +
+         "</title>\r\n</head>\r\n<body>\r\n";
 }
 
 void sendPage(httplib::Response& response, const std::string& utf8Page, bool gbkPage) {
@@ -90,6 +91,54 @@ void sendPage(httplib::Response& response, const std::string& utf8Page, bool gbk
 std::string noDataPage(bool gbkPage) {
   return pageHead(gbkPage) + "<div class=\"no-data\"><p>" + std::string(FakeServices::kNoDataText) +
          "</p></div>\r\n</body>\r\n</html>\r\n";
+}
+
+std::string rateLimitHtml(FakeSite site, bool gbkPage) {
+  if (site == FakeSite::kChinaz) {
+    return pageHead(gbkPage) + "<div class=\"IcpMain02\"><p>" +
+           std::string(FakeServices::kChinazRateLimitText) +
+           "，请稍后再试</p></div>\r\n</body></html>";
+  }
+  return pageHead(gbkPage) + "<div class=\"tips\"><p>" +
+         std::string(FakeServices::kAizhanRateLimitText) +
+         "，请稍后再试！</p></div>\r\n</body>\r\n</html>\r\n";
+}
+
+// What a busy service shows instead of results: neither the result block nor
+// the no-data text, only a way to prove being human.
+std::string wallHtml(bool gbkPage) {
+  return pageHead(gbkPage, FakeServices::kWallTitle) + "<div class=\"verify-box\">\r\n<p>" +
+         std::string(FakeServices::kWallText) + "</p>\r\n<p><a href=\"" +
+         std::string(FakeServices::kVerifyPath) +
+         "\">点击验证</a></p>\r\n</div>\r\n</body>\r\n</html>\r\n";
+}
+
+// The error page nginx sends with `status`.
+void sendNginxError(httplib::Response& response, int status, std::string_view reason) {
+  const std::string line = std::to_string(status) + " " + std::string(reason);
+  response.status = status;
+  response.set_content("<html>\r\n<head><title>" + line +
+                           "</title></head>\r\n<body>\r\n<center><h1>" + line +
+                           "</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n",
+                       "text/html");
+}
+
+// Whether the Cookie header holds the pair `nameValue` ("name=value").
+bool hasCookie(std::string_view cookieHeader, std::string_view nameValue) {
+  while (!cookieHeader.empty()) {
+    const size_t semicolon = cookieHeader.find(';');
+    std::string_view pair = cookieHeader.substr(0, semicolon);
+    while (!pair.empty() && pair.front() == ' ')
+      pair.remove_prefix(1);
+    while (!pair.empty() && pair.back() == ' ')
+      pair.remove_suffix(1);
+    if (pair == nameValue)
+      return true;
+    if (semicolon == std::string_view::npos)
+      break;
+    cookieHeader.remove_prefix(semicolon + 1);
+  }
+  return false;
 }
 
 // The domains on `page` (1-based), or none beyond the last.
@@ -150,8 +199,29 @@ void FakeServices::setAddress(FakeSite site, const std::string& address, FakeAdd
   Plan plan;
   plan.rateLimitsLeft = answer.rateLimitedAnswers;
   plan.emptiesLeft = answer.emptyAnswers;
+  plan.wallsLeft = answer.wallAnswers;
+  plan.forbiddenLeft = answer.forbiddenAnswers;
+  plan.notFoundLeft = answer.notFoundAnswers;
   plan.answer = std::move(answer);
   plans_[{site, address}] = std::move(plan);
+}
+
+void FakeServices::setWall(FakeSite site, bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  walls_[site] = on;
+}
+
+void FakeServices::setResultBlockName(FakeSite site, std::string name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  blockNames_[site] = std::move(name);
+}
+
+std::string FakeServices::rateLimitPage(FakeSite site) {
+  return rateLimitHtml(site, false);
+}
+
+std::string FakeServices::wallPage() {
+  return wallHtml(false);
 }
 
 bool FakeServices::start(int port) {
@@ -161,13 +231,11 @@ bool FakeServices::start(int port) {
   auto route = [this](const httplib::Request& request, httplib::Response& response) {
     if (handle(request, response))
       return;
-    FakeSite site = FakeSite::kChinazTool;
-    if (request.path == "/reverse-whois") {
-      site = FakeSite::kAizhan;
-    } else if (request.path == "/reverse") {
-      site = FakeSite::kChinaz;
-    }
-    serve(site, request, response);
+    const size_t question = request.target.find('?');
+    const std::string_view query = question == std::string::npos
+                                       ? std::string_view()
+                                       : std::string_view(request.target).substr(question + 1);
+    serve(siteOfPath(request.path, query), request, response);
   };
   server->Get(".*", route);
   server->Post(".*", route);
@@ -226,6 +294,24 @@ std::optional<FakeSite> FakeServices::siteOfHost(std::string_view host) {
   return std::nullopt;
 }
 
+FakeSite FakeServices::siteOfPath(std::string_view path, std::string_view query) {
+  if (path == "/reverse-whois")
+    return FakeSite::kAizhan;
+  if (path == "/reverse")
+    return FakeSite::kChinaz;
+  if (path != kVerifyPath)
+    return FakeSite::kChinazTool;
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    if (query.substr(0, amp) == "site=chinaz")
+      return FakeSite::kChinaz;
+    if (amp == std::string_view::npos)
+      break;
+    query.remove_prefix(amp + 1);
+  }
+  return FakeSite::kAizhan;
+}
+
 bool FakeServices::handle(const httplib::Request& request, httplib::Response& response) {
   std::optional<FakeSite> site = siteOfHost(request.get_header_value("Host"));
   if (!site)
@@ -268,14 +354,15 @@ void FakeServices::serve(FakeSite site, const httplib::Request& request,
   }
   for (const auto& [name, value] : request.params)
     record.params.emplace(name, value);
-  int delayMs = site == FakeSite::kChinazTool ? 0 : answerDelayMs_.load();
+  const bool resultPage = site != FakeSite::kChinazTool && record.path != kVerifyPath;
+  int delayMs = resultPage ? answerDelayMs_.load() : 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(record);
     const std::string address =
         site == FakeSite::kAizhan ? record.param("q") : record.param("host");
     auto plan = plans_.find({site, address});
-    if (plan != plans_.end() && site != FakeSite::kChinazTool)
+    if (plan != plans_.end() && resultPage)
       delayMs += plan->second.answer.delayMs;
   }
   if (delayMs > 0)
@@ -293,7 +380,30 @@ void FakeServices::serve(FakeSite site, const httplib::Request& request,
   }
 }
 
-int FakeServices::specialAnswer(int page, Plan* plan) {
+FakeServices::PageAnswer FakeServices::pageAnswer(FakeSite site, const httplib::Request& request,
+                                                  const std::string& address, int page) {
+  PageAnswer out;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto block = blockNames_.find(site);
+  if (block != blockNames_.end()) {
+    out.blockName = block->second;
+  } else {
+    out.blockName = site == FakeSite::kAizhan ? kAizhanResultBlock : kChinazResultBlock;
+  }
+  auto plan = plans_.find({site, address});
+  if (plan != plans_.end()) {
+    out.known = true;
+    out.answer = plan->second.answer;
+  }
+  auto wall = walls_.find(site);
+  if (wall != walls_.end() && wall->second &&
+      !hasCookie(request.get_header_value("Cookie"), kVerifiedCookie)) {
+    // The walled visitor never reaches the service: no pending answer is used up.
+    out.special = Special::kWall;
+    return out;
+  }
+  if (plan == plans_.end())
+    return out;
   auto take = [page](std::map<int, int>& left) {
     auto it = left.find(page);
     if (it == left.end() || it->second <= 0)
@@ -301,65 +411,93 @@ int FakeServices::specialAnswer(int page, Plan* plan) {
     --it->second;
     return true;
   };
-  if (take(plan->emptiesLeft))
-    return 1;
-  if (take(plan->rateLimitsLeft))
-    return 2;
-  return 0;
+  Plan& pending = plan->second;
+  if (take(pending.emptiesLeft)) {
+    out.special = Special::kEmpty;
+  } else if (take(pending.rateLimitsLeft)) {
+    out.special = Special::kRateLimit;
+  } else if (take(pending.wallsLeft)) {
+    out.special = Special::kWall;
+  } else if (take(pending.forbiddenLeft)) {
+    out.special = Special::kForbidden;
+  } else if (take(pending.notFoundLeft)) {
+    out.special = Special::kNotFound;
+  }
+  return out;
+}
+
+bool FakeServices::sendSpecial(FakeSite site, const PageAnswer& page, httplib::Response& response) {
+  const bool gbk = page.answer.gbkPages;
+  switch (page.special) {
+    case Special::kPage:
+      return false;
+    case Special::kEmpty:
+      response.set_content("", "text/html; charset=utf-8");
+      break;
+    case Special::kRateLimit:
+      sendPage(response, rateLimitHtml(site, gbk), gbk);
+      break;
+    case Special::kWall:
+      sendPage(response, wallHtml(gbk), gbk);
+      break;
+    case Special::kForbidden:
+      sendNginxError(response, 403, "Forbidden");
+      break;
+    case Special::kNotFound:
+      sendNginxError(response, 404, "Not Found");
+      break;
+  }
+  return true;
+}
+
+void FakeServices::serveVerify(httplib::Response& response) {
+  response.set_header("Set-Cookie", std::string(kVerifiedCookie) + "; Path=/");
+  sendPage(response,
+           pageHead(false, kVerifiedText) + "<p>" + std::string(kVerifiedText) +
+               "</p>\r\n</body>\r\n</html>\r\n",
+           false);
 }
 
 void FakeServices::serveAizhan(const httplib::Request& request, httplib::Response& response) {
+  if (request.path == kVerifyPath) {
+    serveVerify(response);
+    return;
+  }
   const std::string address = request.get_param_value("q");
   const std::string pageParam = request.get_param_value("page");
   const int page = pageParam.empty() ? 1 : std::atoi(pageParam.c_str());
 
-  FakeAddress answer;
-  int special = 0;
-  bool known = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = plans_.find({FakeSite::kAizhan, address});
-    if (it != plans_.end()) {
-      known = true;
-      answer = it->second.answer;
-      special = specialAnswer(page, &it->second);
-    }
-  }
-  if (special == 1) {
-    response.set_content("", "text/html; charset=utf-8");
+  const PageAnswer plan = pageAnswer(FakeSite::kAizhan, request, address, page);
+  if (sendSpecial(FakeSite::kAizhan, plan, response))
     return;
-  }
-  if (special == 2) {
-    sendPage(response,
-             pageHead(answer.gbkPages) + "<div class=\"tips\"><p>" +
-                 std::string(kAizhanRateLimitText) +
-                 "，请稍后再试！</p></div>\r\n</body>\r\n</html>\r\n",
-             answer.gbkPages);
-    return;
-  }
+  const FakeAddress& answer = plan.answer;
   std::vector<std::string> domains = domainsOfPage(answer, page);
-  if (!known || domains.empty()) {
+  if (!plan.known || domains.empty()) {
     sendPage(response, noDataPage(answer.gbkPages), answer.gbkPages);
     return;
   }
 
+  // A shifted layout puts a column of its own before the row number.
+  const std::string extraCell = answer.shiftedColumn ? "<td><input type=\"checkbox\" /></td>" : "";
   const size_t firstIndex =
       static_cast<size_t>(page - 1) * static_cast<size_t>(std::max(1, answer.perPage));
   std::string html = pageHead(answer.gbkPages);
   html += "<div class=\"search-box\"><input name=\"q\" value=\"" + escapeHtml(address) +
           "\" /></div>\r\n";
-  html += "<div class=\"reverse-content\">\r\n<table class=\"table\">\r\n";
-  html += "<tr><td>序号</td><td> 域名 </td><td>注册商</td><td>注册时间</td></tr>\r\n";
+  html += "<div class=\"" + escapeHtml(plan.blockName) + "\">\r\n<table class=\"table\">\r\n";
+  html +=
+      "<tr>" + extraCell + "<td>序号</td><td> 域名 </td><td>注册商</td><td>注册时间</td></tr>\r\n";
   for (size_t i = 0; i < domains.size(); ++i) {
     const size_t index = firstIndex + i;
-    html += "<tr class=\"row\">\r\n  <td>" + std::to_string(index + 1) + "</td>\r\n  <td>" +
-            aizhanCell(domains[i], index) +
-            "</td>\r\n  <td><a href=\"/r?x=1\">Example Registrar, Inc.</a></td>\r\n"
-            "  <td>2024-01-31</td>\r\n</tr>\r\n";
+    html += "<tr class=\"row\">\r\n  " + extraCell + "<td>" + std::to_string(index + 1) +
+            "</td>\r\n  <td>" + aizhanCell(domains[i], index) +
+            "</td>\r\n  <td><a href=\"/r?x=1\">" + std::string(kRegistrarName) +
+            "</a></td>\r\n  <td>2024-01-31</td>\r\n</tr>\r\n";
     if (i == 0) {
       // A row whose domain cell holds only blanks, as the site shows for
       // hidden entries.
-      html += "<tr><td></td><td> \xE3\x80\x80 \r\n</td><td></td><td></td></tr>\r\n";
+      html +=
+          "<tr>" + extraCell + "<td></td><td> \xE3\x80\x80 \r\n</td><td></td><td></td></tr>\r\n";
     }
   }
   html += "</table>\r\n</div>\r\n";
@@ -379,35 +517,20 @@ void FakeServices::serveAizhan(const httplib::Request& request, httplib::Respons
 }
 
 void FakeServices::serveChinaz(const httplib::Request& request, httplib::Response& response) {
+  if (request.path == kVerifyPath) {
+    serveVerify(response);
+    return;
+  }
   const std::string address = request.get_param_value("host");
   const std::string pageParam = request.get_param_value("page");
   const int page = pageParam.empty() ? 1 : std::atoi(pageParam.c_str());
   const bool signedIn =
       request.get_header_value("Cookie").find(std::string(kSignInCookie)) != std::string::npos;
 
-  FakeAddress answer;
-  int special = 0;
-  bool known = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = plans_.find({FakeSite::kChinaz, address});
-    if (it != plans_.end()) {
-      known = true;
-      answer = it->second.answer;
-      special = specialAnswer(page, &it->second);
-    }
-  }
-  if (special == 1) {
-    response.set_content("", "text/html; charset=utf-8");
+  const PageAnswer plan = pageAnswer(FakeSite::kChinaz, request, address, page);
+  if (sendSpecial(FakeSite::kChinaz, plan, response))
     return;
-  }
-  if (special == 2) {
-    sendPage(response,
-             pageHead(answer.gbkPages) + "<div class=\"IcpMain02\"><p>" +
-                 std::string(kChinazRateLimitText) + "，请稍后再试</p></div>\r\n</body></html>",
-             answer.gbkPages);
-    return;
-  }
+  const FakeAddress& answer = plan.answer;
   if (page > 10 && !signedIn) {
     sendPage(response,
              pageHead(answer.gbkPages) +
@@ -417,7 +540,7 @@ void FakeServices::serveChinaz(const httplib::Request& request, httplib::Respons
     return;
   }
   std::vector<std::string> domains = domainsOfPage(answer, page);
-  if (!known || domains.empty()) {
+  if (!plan.known || domains.empty()) {
     sendPage(response, noDataPage(answer.gbkPages), answer.gbkPages);
     return;
   }
@@ -426,16 +549,21 @@ void FakeServices::serveChinaz(const httplib::Request& request, httplib::Respons
       static_cast<size_t>(page - 1) * static_cast<size_t>(std::max(1, answer.perPage));
   std::string html = pageHead(answer.gbkPages);
   html += "<div class=\"domain-search\"><span>" + escapeHtml(address) + "</span></div>\r\n";
-  html += "<div id=\"ajaxInfo\" class=\"ResultBox\">\r\n<ul class=\"ResultListWrap\">\r\n";
+  html += "<div id=\"" + escapeHtml(plan.blockName) +
+          "\" class=\"ResultBox\">\r\n<ul class=\"ResultListWrap\">\r\n";
   html +=
       "<li class=\"ReListTitle\"><div class=\"w13-0 domain\">域名</div>"
       "<div class=\"w30-0\">注册商</div></li>\r\n";
   for (size_t i = 0; i < domains.size(); ++i) {
     const size_t index = firstIndex + i;
-    html += "<li class=\"ReLists clearfix\"><div class=\"w13-0 Domain\">" +
-            chinazEntry(domains[i], index) +
-            "</div><div class=\"w30-0\"><span>Example Registrar</span></div>"
-            "<div class=\"w13-0\">2024-01-31</div></li>\r\n";
+    std::string domainDiv = chinazEntry(domains[i], index);
+    std::string registrarDiv = "<span>" + std::string(kRegistrarName) + "</span>";
+    // A shifted layout swaps what the two divs hold.
+    if (answer.shiftedColumn)
+      std::swap(domainDiv, registrarDiv);
+    html += "<li class=\"ReLists clearfix\"><div class=\"w13-0 Domain\">" + domainDiv +
+            "</div><div class=\"w30-0\">" + registrarDiv +
+            "</div><div class=\"w13-0\">2024-01-31</div></li>\r\n";
   }
   html += "</ul>\r\n</div>\r\n";
   const int total = announcedPages(answer);

@@ -6,11 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include "platform/dbcs.h"
+#include "testing/fake_services.h"
 #include "testing/test_server.h"
 
 namespace qarvo::testing {
@@ -96,6 +99,69 @@ std::string framed(const HttpAnswer& answer) {
   out += "Connection: close\r\n\r\n";
   out += answer.body;
   return out;
+}
+
+// The site whose result page `target` asks for, proxy form included; none
+// for anything else.
+std::optional<FakeSite> resultPageSite(std::string_view target) {
+  constexpr std::string_view kScheme = "http://";
+  if (target.starts_with(kScheme)) {
+    const std::size_t slash = target.find('/', kScheme.size());
+    target = slash == std::string_view::npos ? "/" : target.substr(slash);
+  }
+  const std::string_view path = target.substr(0, target.find('?'));
+  if (path == "/reverse-whois")
+    return FakeSite::kAizhan;
+  if (path == "/reverse")
+    return FakeSite::kChinaz;
+  return std::nullopt;
+}
+
+HttpAnswer pageAnswer(std::string body) {
+  return HttpAnswer{.status = 200,
+                    .reason = "OK",
+                    .headers = {{"Content-Type", "text/html; charset=utf-8"}},
+                    .body = std::move(body)};
+}
+
+void serveChaos(ChaosFault fault, FakeSite site, FaultRouter::Exchange& exchange) {
+  RawConnection& connection = exchange.connection();
+  switch (fault) {
+    case ChaosFault::kNone:
+      exchange.relay();
+      break;
+    case ChaosFault::kCut:
+      break;  // the connection closes when the exchange ends
+    case ChaosFault::kRefuse:
+      // The request was read to pick a fault that fits its service; the
+      // client sees the same reset as if it had not been.
+      connection.reset();
+      break;
+    case ChaosFault::kThrottle:
+      exchange.send(pageAnswer(FakeServices::rateLimitPage(site)));
+      break;
+    case ChaosFault::kWall:
+      exchange.send(pageAnswer(FakeServices::wallPage()));
+      break;
+    case ChaosFault::kResetMidBody: {
+      HttpAnswer answer = exchange.fetchUpstream();
+      if (answer.status == 0) {
+        connection.reset();
+        break;
+      }
+      // Announce more than is sent even for an empty body, so that what
+      // arrives is never a whole answer.
+      const std::size_t declared = std::max<std::size_t>(answer.body.size(), 2);
+      std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + answer.reason + "\r\n";
+      for (const auto& [name, value] : answer.headers)
+        head += name + ": " + value + "\r\n";
+      head += "Content-Length: " + std::to_string(declared) + "\r\n\r\n";
+      connection.send(head + answer.body.substr(0, declared / 2));
+      connection.pause(20);
+      connection.reset();
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -213,12 +279,81 @@ std::size_t FaultRouter::requestCount() const {
   return requestCount_;
 }
 
+void FaultRouter::setChaos(ChaosOptions options) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  chaos_ = options;
+  chaosOn_ = options.share > 0;
+  random_.seed(options.seed);
+  chaosCounts_ = {};
+  chaosLog_.clear();
+}
+
+ChaosCounts FaultRouter::chaosCounts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return chaosCounts_;
+}
+
+std::vector<ChaosFault> FaultRouter::chaosLog() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return chaosLog_;
+}
+
+ChaosFault FaultRouter::drawChaos(bool chinaz) {
+  // Two draws for every request, faulted or not, so that one request's
+  // service never shifts the draws of the requests after it.
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const double whether = unit(random_);
+  const double which = unit(random_);
+  ChaosFault fault = ChaosFault::kNone;
+  if (whether < chaos_.share) {
+    std::vector<ChaosFault> kinds;
+    if (chaos_.cut)
+      kinds.push_back(ChaosFault::kCut);
+    if (chaos_.refuse)
+      kinds.push_back(ChaosFault::kRefuse);
+    if (chinaz ? chaos_.chinazThrottle : chaos_.throttle)
+      kinds.push_back(ChaosFault::kThrottle);
+    if (chaos_.wall)
+      kinds.push_back(ChaosFault::kWall);
+    if (chaos_.resetMidBody)
+      kinds.push_back(ChaosFault::kResetMidBody);
+    if (!kinds.empty()) {
+      const auto index = std::min(kinds.size() - 1, static_cast<std::size_t>(which * kinds.size()));
+      fault = kinds[index];
+    }
+  }
+  ++chaosCounts_.requests;
+  switch (fault) {
+    case ChaosFault::kNone:
+      break;
+    case ChaosFault::kCut:
+      ++chaosCounts_.cut;
+      break;
+    case ChaosFault::kRefuse:
+      ++chaosCounts_.refuse;
+      break;
+    case ChaosFault::kThrottle:
+      ++chaosCounts_.throttle;
+      break;
+    case ChaosFault::kWall:
+      ++chaosCounts_.wall;
+      break;
+    case ChaosFault::kResetMidBody:
+      ++chaosCounts_.resetMidBody;
+      break;
+  }
+  chaosLog_.push_back(fault);
+  return fault;
+}
+
 void FaultRouter::serve(RawConnection& connection) {
   std::string raw = connection.readRequest();
   RecordedRequest request;
   if (raw.empty() || !parseRequest(raw, &request))
     return;
   Fault fault;
+  const std::optional<FakeSite> resultSite = resultPageSite(request.target);
+  std::optional<ChaosFault> chaos;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++requestCount_;
@@ -229,10 +364,14 @@ void FaultRouter::serve(RawConnection& connection) {
         break;
       }
     }
+    if (!fault && chaosOn_ && resultSite)
+      chaos = drawChaos(*resultSite == FakeSite::kChinaz);
   }
   Exchange exchange(connection, std::move(request), std::move(raw), upstream_);
   if (fault) {
     fault(exchange);
+  } else if (chaos) {
+    serveChaos(*chaos, *resultSite, exchange);
   } else {
     exchange.relay();
   }

@@ -16,7 +16,17 @@
 // A fault gets the exchange: the request as read, the bare connection, and a
 // way to fetch the fakes' own answer (so that a fault may be the real page,
 // altered). Every request that reached a fault is recorded with the time it
-// arrived. Thread-safe; every instance has its own port.
+// arrived.
+//
+// Chaos mode stands for a service under load: a seeded random share of the
+// result-page requests that no route caught get a fault (a cut, a reset, the
+// service's rate-limit page, a verification wall, a reset in mid-body). The
+// draws come from one generator in the order the router reads the requests,
+// so a seed and an order of requests give the same faults every time.
+//
+// Thread-safe; every instance has its own port. Proxy requests ("GET
+// http://host/path") are relayed as they came, so the router may also stand
+// in front of an HTTP proxy of the fakes.
 #pragma once
 
 #include <chrono>
@@ -24,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +53,43 @@ struct HttpAnswer {
   // The first value of the header (name compared without letter case), "" when absent.
   std::string header(std::string_view name) const;
   void setHeader(const std::string& name, const std::string& value);
+};
+
+// What chaos mode did with one result-page request.
+enum class ChaosFault {
+  kNone,          // relayed
+  kCut,           // the request read, the connection closed without a byte
+  kRefuse,        // a TCP reset in place of any answer (the request is read
+                  // first, to fit the fault to its service)
+  kThrottle,      // the service's own rate-limit page, status 200
+  kWall,          // the verification wall, status 200
+  kResetMidBody,  // the page's head and part of its body, then a reset
+};
+
+struct ChaosOptions {
+  unsigned seed = 0;
+  double share = 0.25;  // of the result-page requests that get a fault; 0: none
+  // The faults that may be drawn. A faulted request gets one of those that
+  // apply to its service, chosen evenly.
+  bool cut = true;
+  bool refuse = true;
+  bool throttle = true;         // on 爱站 requests
+  bool chinazThrottle = false;  // on 站长 requests; 站长's throttle stops a whole run
+  bool wall = true;
+  bool resetMidBody = true;
+};
+
+// How many result-page requests chaos mode saw, and the faults it served.
+struct ChaosCounts {
+  std::size_t requests = 0;
+  std::size_t cut = 0;
+  std::size_t refuse = 0;
+  std::size_t throttle = 0;
+  std::size_t wall = 0;
+  std::size_t resetMidBody = 0;
+
+  // All faults served.
+  std::size_t faults() const { return cut + refuse + throttle + wall + resetMidBody; }
 };
 
 class FaultRouter {
@@ -93,6 +141,14 @@ class FaultRouter {
   // All requests the router read, relayed ones included.
   std::size_t requestCount() const;
 
+  // Turns chaos mode on for result pages ("/reverse-whois" and "/reverse",
+  // proxy requests for them included); routes still come first. Seeds the
+  // generator and starts counts and log afresh.
+  void setChaos(ChaosOptions options);
+  ChaosCounts chaosCounts() const;
+  // What chaos mode drew for each result-page request, in the order read.
+  std::vector<ChaosFault> chaosLog() const;
+
   // Ready-made faults.
   // Reads the request and never answers.
   static Fault neverAnswer();
@@ -117,12 +173,19 @@ class FaultRouter {
     Fault fault;
   };
   void serve(RawConnection& connection);
+  // Draws the fault for a result-page request of 爱站 (or 站长); under mutex_.
+  ChaosFault drawChaos(bool chinaz);
 
   std::string upstream_;
   mutable std::mutex mutex_;
   std::vector<Route> routes_;
   std::vector<Hit> hits_;
   std::size_t requestCount_ = 0;
+  bool chaosOn_ = false;
+  ChaosOptions chaos_;
+  std::mt19937 random_;
+  ChaosCounts chaosCounts_;
+  std::vector<ChaosFault> chaosLog_;
   std::unique_ptr<RawServer> server_;  // last: its threads stop before the rest goes
 };
 
