@@ -1,7 +1,7 @@
 // fake_services: the fake 爱站 and 站长 services as a program of its own, so
 // that the unchanged application can be tried and driven offline.
 //
-//   fake_services [port]          (default port 8089)
+//   fake_services [port] [delay-ms] [--wall aizhan|chinaz] [--chaos SEED[:SHARE]]
 //   http_proxy=http://127.0.0.1:8089 build/src/app/qarvo-dorvane
 //
 // It answers as an HTTP proxy for the real host names (whois.aizhan.com,
@@ -11,20 +11,32 @@
 // ("/reverse-whois" 爱站, "/reverse" 站长, anything else the tool site). Other
 // hosts get 502: nothing leaves the machine. A few sample addresses are set up;
 // the banner lists them.
+//
+// --wall puts a site behind its verification wall ("/verify" clears it; may
+// be given twice). --chaos puts the fault router in chaos mode in front of
+// the proxy: a SHARE (default 0.25) of the result pages get a fault drawn
+// from SEED. The router takes a port of its own, which the banner names; the
+// main port keeps answering without faults.
 #include <httplib.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "testing/fake_services.h"
+#include "testing/fault_router.h"
 
 namespace {
 
+using qarvo::testing::ChaosOptions;
 using qarvo::testing::FakeAddress;
 using qarvo::testing::FakeServices;
 using qarvo::testing::FakeSite;
+using qarvo::testing::FaultRouter;
 
 std::vector<std::string> domainsOf(const std::string& stem, const std::vector<std::string>& tlds,
                                    int count) {
@@ -71,19 +83,99 @@ std::vector<Sample> setUpSamples(FakeServices& fakes) {
   };
 }
 
+std::string_view hostOf(FakeSite site) {
+  switch (site) {
+    case FakeSite::kAizhan:
+      return FakeServices::kAizhanHost;
+    case FakeSite::kChinaz:
+      return FakeServices::kChinazHost;
+    case FakeSite::kChinazTool:
+      break;
+  }
+  return FakeServices::kChinazToolHost;
+}
+
+// A whole number in [low, high] that is all of `text`.
+bool parseNumber(const char* text, long long low, long long high, long long* value) {
+  char* end = nullptr;
+  *value = std::strtoll(text, &end, 10);
+  return *text != '\0' && *end == '\0' && *value >= low && *value <= high;
+}
+
+struct Options {
+  int port = 8089;
+  int delayMs = 0;
+  std::vector<FakeSite> walls;
+  std::optional<ChaosOptions> chaos;
+};
+
+// "SEED" or "SEED:SHARE", the share in (0, 1].
+bool parseChaos(const std::string& text, ChaosOptions* chaos) {
+  const size_t colon = text.find(':');
+  long long seed = 0;
+  if (!parseNumber(text.substr(0, colon).c_str(), 0, 0xFFFFFFFFLL, &seed))
+    return false;
+  chaos->seed = static_cast<unsigned>(seed);
+  if (colon == std::string::npos)
+    return true;
+  const std::string share = text.substr(colon + 1);
+  char* end = nullptr;
+  chaos->share = std::strtod(share.c_str(), &end);
+  return !share.empty() && *end == '\0' && chaos->share > 0 && chaos->share <= 1;
+}
+
+bool parseOptions(int argc, char** argv, Options* options) {
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--wall" || argument == "--chaos") {
+      if (i + 1 >= argc)
+        return false;
+      const std::string value = argv[++i];
+      if (argument == "--chaos") {
+        ChaosOptions chaos;
+        if (!parseChaos(value, &chaos))
+          return false;
+        options->chaos = chaos;
+      } else if (value == "aizhan") {
+        options->walls.push_back(FakeSite::kAizhan);
+      } else if (value == "chinaz") {
+        options->walls.push_back(FakeSite::kChinaz);
+      } else {
+        return false;
+      }
+      continue;
+    }
+    long long number = 0;
+    if (positional == 0 && parseNumber(argv[i], 1, 65535, &number)) {
+      options->port = static_cast<int>(number);
+    } else if (positional == 1 && parseNumber(argv[i], 0, 3600000, &number)) {
+      options->delayMs = static_cast<int>(number);
+    } else {
+      return false;
+    }
+    ++positional;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int port = argc > 1 ? std::atoi(argv[1]) : 8089;
-  const int delayMs = argc > 2 ? std::atoi(argv[2]) : 0;
-  if (port <= 0 || port > 65535 || delayMs < 0) {
-    std::fprintf(stderr, "usage: %s [port] [delay-ms]\n", argv[0]);
+  Options options;
+  if (!parseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: %s [port] [delay-ms] [--wall aizhan|chinaz] [--chaos SEED[:SHARE]]\n",
+                 argv[0]);
     return 2;
   }
+  const int port = options.port;
 
   FakeServices fakes;
   // A slow service: every result page answers this much later.
-  fakes.setAnswerDelay(delayMs);
+  fakes.setAnswerDelay(options.delayMs);
+  for (FakeSite site : options.walls)
+    fakes.setWall(site, true);
   const std::vector<Sample> samples = setUpSamples(fakes);
 
   httplib::Server server;
@@ -93,13 +185,12 @@ int main(int argc, char** argv) {
     const bool proxied = FakeServices::unwrapProxyRequest(&request);
     if (!proxied && !FakeServices::siteOfHost(request.get_header_value("Host"))) {
       // Straight to this port: tell the sites apart by path.
-      std::string_view site = FakeServices::kChinazToolHost;
-      if (request.path == "/reverse-whois")
-        site = FakeServices::kAizhanHost;
-      else if (request.path == "/reverse")
-        site = FakeServices::kChinazHost;
+      const size_t question = request.target.find('?');
+      const std::string query =
+          question == std::string::npos ? std::string() : request.target.substr(question + 1);
       request.headers.erase("Host");
-      request.headers.emplace("Host", std::string(site));
+      request.headers.emplace("Host",
+                              std::string(hostOf(FakeServices::siteOfPath(request.path, query))));
     }
     if (!fakes.handle(request, response)) {
       response.status = 502;
@@ -126,6 +217,22 @@ int main(int argc, char** argv) {
       port, port);
   for (const Sample& sample : samples)
     std::printf("  %-30s %s\n", sample.address.c_str(), sample.note.c_str());
+  for (FakeSite site : options.walls) {
+    std::printf("\n%s is behind a verification wall; %s on its host clears it.\n",
+                std::string(hostOf(site)).c_str(), std::string(FakeServices::kVerifyPath).c_str());
+  }
+  // The router listens from here on and relays to the port above.
+  std::unique_ptr<FaultRouter> router;
+  if (options.chaos) {
+    router = std::make_unique<FaultRouter>("127.0.0.1:" + std::to_string(port));
+    router->setChaos(*options.chaos);
+    std::printf(
+        "\nChaos (seed %u): %.0f%% of the result pages are cut, refused, throttled (爱站 only),\n"
+        "walled or reset in mid-body at\n\n"
+        "  http_proxy=http://%s\n\n"
+        "Port %d itself answers without faults.\n",
+        options.chaos->seed, options.chaos->share * 100, router->hostPort().c_str(), port);
+  }
   std::printf("\nCtrl+C stops it.\n");
   std::fflush(stdout);
 
