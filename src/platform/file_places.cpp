@@ -43,13 +43,17 @@ std::string withoutFinalSlash(std::string path) {
   return path;
 }
 
-// The configuration home, UTF-8. The base directory rules ignore a relative
-// value.
-std::string configHomeNative() {
-  std::string_view configured = environmentValue("XDG_CONFIG_HOME");
+// A base folder of the XDG rules, UTF-8: the variable's value, or the folder
+// under the home when it is unset or empty. The rules ignore a relative value.
+std::string xdgHomeNative(const char* variable, std::string_view underHome) {
+  std::string_view configured = environmentValue(variable);
   if (!configured.empty() && configured.front() == '/')
     return withoutFinalSlash(std::string(configured));
-  return withoutFinalSlash(homeNative()) + "/.config";
+  return withoutFinalSlash(homeNative()) + std::string(underHome);
+}
+
+std::string configHomeNative() {
+  return xdgHomeNative("XDG_CONFIG_HOME", "/.config");
 }
 
 // The value of the XDG_DOCUMENTS_DIR line of user-dirs.dirs, with "$HOME"
@@ -139,6 +143,10 @@ Text homeFolder() {
 
 Text userConfigFolder() {
   return utf8ToGbk(configHomeNative() + "/" + kConfigFolderName);
+}
+
+Text userCacheFolder() {
+  return utf8ToGbk(xdgHomeNative("XDG_CACHE_HOME", "/.cache") + "/" + kConfigFolderName);
 }
 
 Text userDocumentsFolder() {

@@ -37,6 +37,11 @@ Text homeFolder();
 // variable is unset, empty or not an absolute path. Not created here.
 Text userConfigFolder();
 
+// $XDG_CACHE_HOME/qarvo-dorvane, or ~/.cache/qarvo-dorvane when the variable
+// is unset, empty or not an absolute path: files the user may delete at any
+// time. Not created here.
+Text userCacheFolder();
+
 // The user's documents folder, found as xdg-user-dir finds it: the
 // XDG_DOCUMENTS_DIR line of user-dirs.dirs in the configuration home, else the
 // XDG_DOCUMENTS_DIR variable, else the home folder.

@@ -74,6 +74,7 @@ class FilePlacesTest : public ::testing::Test {
   std::string root_;
   EnvironmentValue home_{"HOME", (scratch_.nativePath() + "/home").c_str()};
   EnvironmentValue configHome_{"XDG_CONFIG_HOME", nullptr};
+  EnvironmentValue cacheHome_{"XDG_CACHE_HOME", nullptr};
   EnvironmentValue documents_{"XDG_DOCUMENTS_DIR", nullptr};
 };
 
@@ -166,6 +167,27 @@ TEST_F(FilePlacesTest, ConfigHomeIsHonouredUnlessRelative) {
     EnvironmentValue configHome("XDG_CONFIG_HOME", "");
     EXPECT_EQ(utf8(userConfigFolder()), root_ + "/home/.config/qarvo-dorvane");
   }
+}
+
+TEST_F(FilePlacesTest, CacheHomeIsHonouredUnlessUnsetEmptyOrRelative) {
+  struct Case {
+    const char* value;  // nullptr: unset
+    std::string expected;
+  };
+  const Case cases[] = {
+      {nullptr, root_ + "/home/.cache/qarvo-dorvane"},
+      {"", root_ + "/home/.cache/qarvo-dorvane"},
+      {"relative/cache", root_ + "/home/.cache/qarvo-dorvane"},
+      {"~/cache", root_ + "/home/.cache/qarvo-dorvane"},
+      {"/srv/cache//", "/srv/cache/qarvo-dorvane"},
+      {"/srv/缓存", "/srv/缓存/qarvo-dorvane"},
+  };
+  for (const Case& c : cases) {
+    EnvironmentValue cacheHome("XDG_CACHE_HOME", c.value);
+    EXPECT_EQ(utf8(userCacheFolder()), c.expected) << (c.value ? c.value : "(unset)");
+  }
+  // Asking does not create it.
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/home/.cache"));
 }
 
 TEST_F(FilePlacesTest, NeitherPlaceWritableIsReported) {
