@@ -30,10 +30,11 @@ struct KeptPage {
 };
 
 // Writes the page as an HTML file (UTF-8, with a comment naming the URL,
-// status and time) named "<service>-<address>-p<page>-<time>.html" (address
-// characters unsafe in a file name replaced), then removes the oldest kept
-// pages beyond kKeptPagesLimit. Returns the file's path (GBK), empty when it
-// could not be written.
+// status and time) named "<service>-<address>-p<page>-<time>-<n>.html"
+// (address characters unsafe in a file name replaced, <n> keeping pages of
+// the same second apart), then removes the oldest kept pages beyond
+// kKeptPagesLimit. Returns the file's path (GBK), empty when it could not be
+// written or the service key is not a known one.
 Text keepPage(const KeptPage& page);
 
 }  // namespace qarvo
