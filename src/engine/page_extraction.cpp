@@ -2,95 +2,48 @@
 
 #include <climits>
 
-#include "platform/code_page.h"
-#include "text/text_between.h"
+#include "engine/service_description.h"
 
 namespace qarvo {
 
-PageExtractor::PageExtractor() {
-  static const Text kBlankPattern = gbk("^[ 　\\t\\r\\n]+|[ 　\\t\\r\\n]+$");
-  tagStripper_.create("<[\\s\\S]+?>");
-  blankTrimmer_.create(kBlankPattern);
-}
-
-void PageExtractor::appendCleaned(TextView cell, Text* result) {
-  static const Text kHeading = gbk("域名");
-  Text cleaned = blankTrimmer_.replace(tagStripper_.replace(cell));
-  if (cleaned.empty() || cleaned == kHeading)
-    return;
-  if (!result->empty())
-    result->append("\r\n");
-  result->append(cleaned);
-}
-
 namespace {
 
-// Search options, filled field by field (the option structs leave their
-// other members at their defaults).
-FindElementOptions elementWithAttribute(const char* tag, const char* name, const char* value) {
-  FindElementOptions options;
-  options.tagName = tag;
-  options.attrNames = {name};
-  options.attrValues = {value};
-  return options;
+// The built-in descriptions; reading needs no hosts.
+const ServiceDescription& builtIn(Service service) {
+  static const ServiceDescription aizhan = builtInDescription(Service::kAizhan);
+  static const ServiceDescription chinaz = builtInDescription(Service::kChinaz);
+  return service == Service::kAizhan ? aizhan : chinaz;
+}
+
+// The same without the pager, which domains() has no use for.
+const ServiceDescription& withoutPager(Service service) {
+  static const ServiceDescription aizhan = [] {
+    ServiceDescription d = builtIn(Service::kAizhan);
+    d.pager = {};
+    return d;
+  }();
+  static const ServiceDescription chinaz = [] {
+    ServiceDescription d = builtIn(Service::kChinaz);
+    d.pager = {};
+    return d;
+  }();
+  return service == Service::kAizhan ? aizhan : chinaz;
 }
 
 }  // namespace
 
+PageExtractor::PageExtractor() = default;
+
 Text PageExtractor::domains(Service service, TextView page) {
-  Text result;
-  if (service == Service::kAizhan) {
-    static const FindElementOptions kBlock =
-        elementWithAttribute("div", "class", "reverse-content");
-    static const FindAllOptions kRows = [] {
-      FindAllOptions options;
-      options.tagNames = "tr";
-      return options;
-    }();
-    static const FindElementOptions kSecondCell = [] {
-      FindElementOptions options;
-      options.tagName = "td";
-      options.occurrence = 2;
-      options.innerOnly = true;
-      return options;
-    }();
-    const Text block = extractor_.findElement(page, kBlock);
-    const int rows = extractor_.findAll(block, kRows);
-    for (int n = 1; n <= rows; ++n) {
-      // A single-element search keeps the row list of findAll intact.
-      appendCleaned(extractor_.findElement(extractor_.item(n), kSecondCell), &result);
-    }
-  } else {
-    static const FindElementOptions kBlock = elementWithAttribute("div", "id", "ajaxInfo");
-    static const FindAllOptions kEntries = [] {
-      FindAllOptions options;
-      options.tagNames = "div";
-      options.attrNames = {"class"};
-      options.attrValues = {"domain"};
-      options.containsMode = true;
-      return options;
-    }();
-    const Text block = extractor_.findElement(page, kBlock);
-    const int entries = extractor_.findAll(block, kEntries);
-    for (int n = 1; n <= entries; ++n)
-      appendCleaned(extractor_.item(n), &result);
-  }
-  return result;
+  std::optional<PageReader>& reader = service == Service::kAizhan ? aizhan_ : chinaz_;
+  if (!reader)
+    reader.emplace(withoutPager(service));
+  PageReading reading = reader->read(page);
+  return reading.kind == PageKind::kResult ? std::move(reading.domains) : Text();
 }
 
 int PageExtractor::totalPages(Service service, TextView page) {
-  if (service == Service::kAizhan) {
-    // The "last page" link: the nearest "<li" before the end-of-pager icon,
-    // then its page number.
-    int position = 0;
-    Text lastItem = textBetween(page, "<li", "ico-pager-end", &position, true);
-    int inner = 0;
-    return leadingInteger(textBetween(lastItem, "&page=", "\"", &inner));
-  }
-  static const Text kLeft = gbk("共");
-  static const Text kRight = gbk("页，到第");
-  int position = 0;
-  return leadingInteger(textBetween(page, kLeft, kRight, &position, true));
+  return announcedPages(builtIn(service).pager, page);
 }
 
 int leadingInteger(TextView text) {

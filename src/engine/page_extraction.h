@@ -2,22 +2,24 @@
 // of pages the pager announces.
 #pragma once
 
+#include <optional>
+
+#include "engine/page_reading.h"
 #include "engine/service_endpoints.h"
 #include "platform/text.h"
-#include "text/com_regex.h"
-#include "text/markup_extractor.h"
 
 namespace qarvo {
 
-// The tools one address's page walk needs, made once per address and reused
-// for each of its pages: a tag stripper, a blank trimmer and an extractor.
+// The page readers of the built-in service descriptions, made once per
+// address and reused for each of its pages.
 class PageExtractor {
  public:
   PageExtractor();
 
   // The domains listed on one result page of `service`, in markup order,
-  // joined by CR LF; empty when the page holds none (no result block, a "no
-  // data" page, a rate-limit page). Cells that are empty after cleaning, and
+  // joined by CR LF; empty unless PageReader takes the page for a result
+  // page (so also for a "no data" page, a rate-limit page, or a page with an
+  // entry that is no domain name). Cells that are empty after cleaning, and
   // the column heading "域名", are left out.
   Text domains(Service service, TextView page);
 
@@ -26,11 +28,9 @@ class PageExtractor {
   static int totalPages(Service service, TextView page);
 
  private:
-  void appendCleaned(TextView cell, Text* result);
-
-  ComRegex tagStripper_;
-  ComRegex blankTrimmer_;
-  MarkupExtractor extractor_;
+  // Made on first use: a walk reads one service only.
+  std::optional<PageReader> aizhan_;
+  std::optional<PageReader> chinaz_;
 };
 
 // The integer a text starts with, read like the C library's atoi: leading

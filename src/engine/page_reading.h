@@ -26,16 +26,17 @@ const char* pageKindName(PageKind kind);
 
 struct PageReading {
   PageKind kind = PageKind::kUnrecognised;
-  Text domains;        // kResult: GBK, joined by "\r\n", in markup order
+  Text domains;  // kResult: GBK, joined by "\r\n", in markup order
   int domainCount = 0;
   int totalPages = 0;  // the pager's last page; 0 when there is no pager
-  std::string why;     // kUnrecognised: what did not fit (English, one line)
+  std::string why;     // kUnrecognised: what did not fit (UTF-8 English, one line)
 };
 
 // Reads pages of one service. Made once per address and reused for its
 // pages (it holds the compiled cleaners).
 class PageReader {
  public:
+  // `description` is read, not copied: it must outlive the reader.
   explicit PageReader(const ServiceDescription& description);
 
   // `status` is the HTTP status of the answer (0: unknown, taken as 200). Any
@@ -50,13 +51,24 @@ class PageReader {
   ComRegex tagStripper_;
   ComRegex blankTrimmer_;
   MarkupExtractor extractor_;
+  // The description's markers as search options, made once.
+  FindElementOptions blockOptions_;
+  FindAllOptions entryOptions_;
+  FindElementOptions cellOptions_;
 };
+
+// The last page number `pager` finds on `page`; 0 when the page has no pager
+// (or the pager has no markers).
+int announcedPages(const PagerMarker& pager, TextView page);
 
 // A GBK text that can be a domain name: at least two labels separated by
 // ".", each 1 to 63 bytes of letters (any script), digits and hyphens, not
 // beginning or ending with a hyphen; no blanks or other characters; at most
 // 253 bytes. "张三.中国" and "xn--fiqs8s.cn" pass; "2024-01-31",
-// "Example Registrar" and "a..b" do not.
+// "Example Registrar" and "a..b" do not. Every GB18030 character beyond
+// ASCII is a letter except full-width blanks and punctuation (row A1, and row
+// A3 but for the full-width letters and digits). A final "." is refused, and
+// so is an all-digit last label ("10.0.0.1", "2024.01.31").
 bool isPlausibleDomain(TextView gbkText);
 
 }  // namespace qarvo

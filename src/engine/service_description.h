@@ -14,7 +14,13 @@
 //   domain_cell  = td 2
 //   no_data      = 未找到相关数据 | 暂无数据
 //   ...
-// The keys and their value forms are listed with serviceKeyHelp().
+// The keys and their value forms are listed with serviceKeyHelp(). An
+// element is "tag", "tag attribute value" (the whole value, trimmed, without
+// regard to case) or "tag attribute ~value" (the value contains it); a value
+// with blanks is written in double quotes. domain_cell is "self" (the entry
+// itself) or an element, followed by the number of the cell when it is not
+// the first: "td 2", "td class name 2". Lists are separated by "|", and every
+// item is trimmed.
 #pragma once
 
 #include <string>
@@ -34,6 +40,8 @@ struct ElementMarker {
   Text attribute;  // empty: no attribute condition
   Text value;
   bool contains = false;
+
+  friend bool operator==(const ElementMarker&, const ElementMarker&) = default;
 };
 
 // How the pager names the last page: the text between `left` and `right`
@@ -46,6 +54,8 @@ struct PagerMarker {
   bool backward = true;
   Text innerLeft;
   Text innerRight;
+
+  friend bool operator==(const PagerMarker&, const PagerMarker&) = default;
 };
 
 struct ServiceDescription {
@@ -63,14 +73,16 @@ struct ServiceDescription {
   int signInFreePages = 0;     // pages shown without a sign-in; 0: all
 
   ElementMarker resultBlock;
-  ElementMarker entry;       // within the result block
-  ElementMarker domainCell;  // within an entry; empty tag: the entry itself
+  ElementMarker entry;           // within the result block
+  ElementMarker domainCell;      // within an entry; empty tag: the entry itself
   int domainCellOccurrence = 0;  // n-th matching cell (1-based); 0: the first
   std::vector<Text> headings;    // cleaned cells that are column headings, skipped
   std::vector<Text> noDataTexts;
   std::vector<Text> throttleTexts;
   std::vector<Text> signInWallTexts;  // raw page substrings
   PagerMarker pager;
+
+  friend bool operator==(const ServiceDescription&, const ServiceDescription&) = default;
 };
 
 // The built-in description, with the hosts of `endpoints`.
@@ -80,7 +92,8 @@ ServiceDescription builtInDescription(Service service, const ServiceEndpoints& e
 // encodeAddress().
 std::string pageUrl(const ServiceDescription& description, std::string_view encodedAddress,
                     int page);
-// URL of the address's result page for a web browser.
+// URL of the address's result page for a web browser ({page}, if the path
+// has it, stands for 1).
 std::string resultPageUrl(const ServiceDescription& description, std::string_view encodedAddress);
 
 // The overrides of one services.ini applied to the built-in descriptions.
@@ -108,5 +121,10 @@ inline constexpr char kServicesFileName[] = "services.ini";
 
 // One line per key: "key = form: what" (UTF-8), for the README and --help.
 std::string serviceKeyHelp();
+
+// The description as a services.ini section (UTF-8): "[key]", then one
+// "key = value" line per field. Read back, it gives the description again,
+// so it serves as a sample file.
+std::string formatServiceDescription(const ServiceDescription& description);
 
 }  // namespace qarvo

@@ -1,50 +1,21 @@
 #include "engine/service_endpoints.h"
 
+#include "engine/service_description.h"
+
 namespace qarvo {
-
-namespace {
-
-constexpr std::string_view kChinazQueryTail =
-    "&ddlSearchMode=1&st=&startDay=&endDay=&wTimefilter=$wTimefilter&page=";
-
-std::string baseUrl(Service service, const ServiceEndpoints& endpoints,
-                    std::string_view encodedAddress) {
-  std::string url = "http://";
-  if (service == Service::kAizhan) {
-    url += endpoints.aizhanHost;
-    url += "/reverse-whois?q=";
-    url += encodedAddress;
-    url += "&t=email";
-  } else {
-    url += endpoints.chinazHost;
-    url += "/reverse?host=";
-    url += encodedAddress;
-    url += kChinazQueryTail;
-  }
-  return url;
-}
-
-}  // namespace
 
 std::string servicePageUrl(Service service, const ServiceEndpoints& endpoints,
                            std::string_view encodedAddress, int page) {
-  std::string url = baseUrl(service, endpoints, encodedAddress);
-  if (service == Service::kAizhan) {
-    if (page != 1)
-      url += "&page=" + std::to_string(page);
-  } else {
-    url += std::to_string(page);
-  }
-  return url;
+  return pageUrl(builtInDescription(service, endpoints), encodedAddress, page);
 }
 
 std::string serviceResultPageUrl(Service service, const ServiceEndpoints& endpoints,
                                  std::string_view encodedAddress) {
-  return baseUrl(service, endpoints, encodedAddress);
+  return resultPageUrl(builtInDescription(service, endpoints), encodedAddress);
 }
 
 std::string chinazSignInUrl(const ServiceEndpoints& endpoints) {
-  return "http://" + endpoints.chinazToolSite + "/";
+  return builtInDescription(Service::kChinaz, endpoints).signInUrl;
 }
 
 }  // namespace qarvo
