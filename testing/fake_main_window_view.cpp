@@ -70,8 +70,17 @@ int FakeMainWindowView::appendRow(const Text& firstColumn, int image) {
   if (!row.cells.empty())
     row.cells[0] = firstColumn;
   row.image = image;
+  row.id = nextRowId_++;
   rows.push_back(std::move(row));
   return rowCount() - 1;
+}
+
+int FakeMainWindowView::rowOfId(long long id) const {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].id == id)
+      return static_cast<int>(i);
+  }
+  return -1;
 }
 
 Text FakeMainWindowView::cellText(int row, int column) const {
@@ -154,6 +163,7 @@ void FakeMainWindowView::setRows(const std::vector<std::vector<Text>>& table) {
     row.cells.resize(static_cast<size_t>(columns));
     // As a finished run leaves them: a tick with domains, a bar without.
     row.image = row.cells.size() > 1 && !row.cells[1].empty() ? 0 : 1;
+    row.id = nextRowId_++;
     rows.push_back(std::move(row));
   }
 }

@@ -22,7 +22,10 @@ class FakeMainWindowView : public MainWindowView {
     std::vector<Text> cells;
     int image = -1;
     Text note;
-    bool operator==(const Row&) const = default;
+    long long id = -1;  // the row's identity; not part of its content
+    bool operator==(const Row& other) const {
+      return cells == other.cells && image == other.image && note == other.note;
+    }
   };
   struct MessageBoxCall {
     Text text;
@@ -64,6 +67,10 @@ class FakeMainWindowView : public MainWindowView {
   void setRowImage(int row, int image) override;
   void ensureRowVisible(int row) override { lastVisibleRow = row; }
   int selectedRow() const override { return selection; }
+  long long rowId(int row) const override {
+    return row >= 0 && row < rowCount() ? rows[static_cast<size_t>(row)].id : -1;
+  }
+  int rowOfId(long long id) const override;
   Text rowNote(int row) const override;
   void setRowNote(int row, const Text& note) override;
 
@@ -111,6 +118,7 @@ class FakeMainWindowView : public MainWindowView {
   std::function<void(int row, int column, const Text& text)> onSetCellText;
 
  private:
+  long long nextRowId_ = 0;
   std::map<std::string, Text, std::less<>> captions_;
   std::map<std::string, Text, std::less<>> contents_;
   std::map<std::string, Text, std::less<>> tags_;

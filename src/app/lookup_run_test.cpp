@@ -172,9 +172,11 @@ TEST_F(LookupRunTest, ASecondClickStopsTheRunAfterTheCurrentAddress) {
   EXPECT_EQ(window->caption(control::kStartButton), gbk("开始查询"));
   ASSERT_EQ(boxes->calls.size(), 1u);
   // Stopped after its first page, the address did not complete; the two
-  // behind it never started. The message says so and how to retry.
+  // behind it never started. The message says so, how to retry, and that
+  // nothing completed.
   EXPECT_EQ(boxes->calls[0].text,
-            "查询完成！\r\n其中 3 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
+            "查询结束，没有邮箱查询完成。\r\n其中 1 个邮箱查询失败或未完成（见该行说明），"
+            "右击该行可重新查询。\r\n另有 2 个邮箱未查询（查询已提前结束）。");
   ASSERT_EQ(window->rowCount(), 1);
   EXPECT_EQ(window->cellText(0, 1), "a1.com\r\na2.com");
   EXPECT_EQ(window->rowImage(0), kImageNotCompleted);

@@ -13,13 +13,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/embedded_browser.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
 #include "app/startup.h"
 #include "app/translations.h"
+#include "engine/service_description.h"
 #include "platform/code_page.h"
+#include "platform/file_places.h"
 #include "platform/native_file.h"
 
 namespace {
@@ -112,6 +115,20 @@ int main(int argc, char** argv) {
   {
     qarvo::MainWindow window(state.settingsStore.get());
     window.setCloseWatchdog([] { std::_Exit(0); });
+    // What the program knows of the services' pages: built in, then the
+    // user's services.ini. A line it cannot read is named, not ignored.
+    std::vector<std::string> problems;
+    window.engine().setServices(qarvo::loadServiceDescriptions(
+        window.engine().endpoints(),
+        qarvo::nativePath(qarvo::settingsFolder() + qarvo::kPathSeparator +
+                          qarvo::kServicesFileName),
+        &problems));
+    if (!problems.empty()) {
+      QString text = QStringLiteral("services.ini 中有无法读取的行，已改用内置的值：\n");
+      for (const std::string& problem : problems)
+        text += QString::fromStdString(problem) + QLatin1Char('\n');
+      QMessageBox::warning(nullptr, QString::fromUtf8(qarvo::kProgramName), text);
+    }
     closeOnEndSignals(&window);
     window.show();
     result = app.exec();

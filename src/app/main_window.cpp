@@ -45,6 +45,7 @@ namespace {
 constexpr int kGbkRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;
 constexpr int kNoteRole = Qt::UserRole + 3;
+constexpr int kIdRole = Qt::UserRole + 4;
 
 constexpr char kCaptionKey[] = "caption";
 constexpr char kContentKey[] = "content";
@@ -584,6 +585,12 @@ void MainWindow::onProgress(const LookupProgress& progress) {
         case LookupProgress::Pause::kInterval:
           pauseText_ = QStringLiteral("每页间隔，%1 秒后继续");
           break;
+        case LookupProgress::Pause::kRetry:
+          pauseText_ = QStringLiteral("页面无法识别，%1 秒后再试一次");
+          break;
+        case LookupProgress::Pause::kOffline:
+          pauseText_ = QStringLiteral("无法连接服务，%1 秒后重试（点击“停止查询”可结束）");
+          break;
         default:
           pauseText_ = QStringLiteral("%1 秒后查询下一页");
           break;
@@ -596,6 +603,12 @@ void MainWindow::onProgress(const LookupProgress& progress) {
       // A single query (right-click) has no run end to say it is over.
       if (progress.index == 0)
         statusText_ = QStringLiteral("%1 查询结束").arg(address);
+      break;
+    case Stage::kAddressStarted:
+    case Stage::kPageRead:
+      break;
+    case Stage::kNotice:
+      statusText_ = toDisplay(progress.notice);
       break;
     case Stage::kRunEnded:
       statusText_ = QStringLiteral("查询结束");
@@ -936,13 +949,27 @@ int MainWindow::appendRow(const Text& firstColumn, int image) {
   // The address beside the first domain, not in the middle of a tall row.
   item->setTextAlignment(0, Qt::AlignLeft | Qt::AlignTop);
   item->setTextAlignment(1, Qt::AlignLeft | Qt::AlignTop);
+  const long long id = nextRowId_++;
+  item->setData(0, kIdRole, id);
+  rowsById_.insert(id, item);
   const int row = list_->topLevelItemCount() - 1;
   refreshAddressTip(row);
   return row;
 }
 
 void MainWindow::deleteAllRows() {
+  rowsById_.clear();
   list_->clear();
+}
+
+long long MainWindow::rowId(int row) const {
+  const QTreeWidgetItem* item = list_->topLevelItem(row);
+  return item != nullptr ? item->data(0, kIdRole).toLongLong() : -1;
+}
+
+int MainWindow::rowOfId(long long id) const {
+  QTreeWidgetItem* item = rowsById_.value(id, nullptr);
+  return item != nullptr ? list_->indexOfTopLevelItem(item) : -1;
 }
 
 Text MainWindow::cellText(int row, int column) const {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
@@ -26,6 +27,7 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace qarvo {
 
@@ -104,6 +106,8 @@ class MainWindow : public QWidget, public MainWindowView {
   void setRowImage(int row, int image) override;
   void ensureRowVisible(int row) override;
   int selectedRow() const override;
+  long long rowId(int row) const override;
+  int rowOfId(long long id) const override;
   bool browserNavigate(const std::string& url) override;
   Text rowNote(int row) const override;
   void setRowNote(int row, const Text& note) override;
@@ -174,6 +178,9 @@ class MainWindow : public QWidget, public MainWindowView {
   QString tallyText_;
   // The list follows the row being looked up until the user scrolls it.
   bool followCurrentRow_ = true;
+  // Row identities for the engine: id -> item, kept until the list is emptied.
+  QHash<long long, QTreeWidgetItem*> rowsById_;
+  long long nextRowId_ = 0;
 
   bool logoMovingRight_ = true;
   int busyDepth_ = 0;

@@ -114,7 +114,8 @@ TEST_F(TrustedRunTest, TheWindowAnswersDuringASlowPageAndStopEndsTheRunAtOnce) {
   EXPECT_TRUE(idle());
   ASSERT_EQ(boxes->calls.size(), 1u);
   EXPECT_EQ(boxes->calls[0].text,
-            "查询完成！\r\n其中 2 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
+            "查询结束，没有邮箱查询完成。\r\n其中 1 个邮箱查询失败或未完成（见该行说明），"
+            "右击该行可重新查询。\r\n另有 1 个邮箱未查询（查询已提前结束）。");
   EXPECT_EQ(window->rowCount(), 1);
   EXPECT_EQ(item(0)->text(1), QStringLiteral("已停止"));
   EXPECT_EQ(apptest::readFile(folder + "/slow@x.com.txt"), "earlier.com");

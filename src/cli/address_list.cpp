@@ -143,10 +143,9 @@ bool parseAddressList(std::string_view bytes, std::vector<ListedAddress>* entrie
     ListedAddress entry;
     entry.line = lineNumber;
     entry.address = std::string(trimAddress(line));
-    if (entry.address.empty()) {
-      entry.valid = false;
-      entry.problem = "empty address";
-    } else if (holdsControlCharacter(entry.address)) {
+    if (entry.address.empty())
+      continue;  // a blank line, as the window skips it
+    if (holdsControlCharacter(entry.address)) {
       entry.valid = false;
       entry.problem = "control character in the address";
     } else {

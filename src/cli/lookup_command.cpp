@@ -19,13 +19,15 @@
 
 #include "cli/address_list.h"
 #include "cli/cookie_file.h"
-#include "cli/headless_window_view.h"
 #include "cli/progress_display.h"
-#include "cli/result_saver.h"
 #include "cli/resume_journal.h"
-#include "engine/lookup_engine.h"
+#include "engine/address_text.h"
+#include "engine/kept_pages.h"
+#include "engine/lookup_core.h"
+#include "engine/page_reading.h"
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
+#include "platform/file_places.h"
 #include "platform/native_file.h"
 
 #ifndef QARVO_VERSION
@@ -75,10 +77,10 @@ const char kFooter[] =
     "130 被 SIGINT 或 SIGTERM 停止（再按一次 Ctrl+C 立即退出）。";
 
 // Stop requests from SIGINT / SIGTERM. The handler only counts; the event
-// pump, which the engine calls every few milliseconds while it waits or
-// fetches, turns the first request into the engine's stop flag.
+// pump, which the core calls every few milliseconds while it waits or
+// fetches, turns the first request into the run's stop flag.
 volatile std::sig_atomic_t gStopRequests = 0;
-LookupEngine* gEngine = nullptr;
+bool gStop = false;
 
 extern "C" void onStopSignal(int) {
   if (gStopRequests != 0)
@@ -87,37 +89,41 @@ extern "C" void onStopSignal(int) {
 }
 
 void stopPump() {
-  if (gStopRequests != 0 && gEngine != nullptr && !gEngine->queryStopFlag())
-    gEngine->setQueryStopFlag(true);
+  if (gStopRequests != 0)
+    gStop = true;
 }
 
-// Sleeps until `end` or until a stop signal comes (then raising the engine's
-// stop flag). The stop signals are let in only while asleep (ppoll), so one
-// that comes between the check and the sleep still ends the sleep at once.
-void waitUntil(std::chrono::steady_clock::time_point end, LookupEngine& engine) {
-  sigset_t stopSignals;
-  sigset_t previous;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-  for (;;) {
-    stopPump();
-    if (engine.queryStopFlag())
-      break;
-    const auto left = end - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero())
-      break;
-    // At most 100 ms at a time: a signal taken by another thread of the
-    // process does not end this sleep.
-    const auto slice = std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(100));
-    timespec sleep{};
-    sleep.tv_sec = static_cast<time_t>(slice.count() / 1'000'000'000);
-    sleep.tv_nsec = static_cast<long>(slice.count() % 1'000'000'000);
-    ::ppoll(nullptr, 0, &sleep, &previous);
+// The core's clock: asleep until the deadline or a stop signal. The stop
+// signals are let in only while asleep (ppoll), so one that comes between
+// the check and the sleep still ends the sleep at once.
+class SignalClock : public LookupClock {
+ public:
+  TimePoint now() override { return std::chrono::steady_clock::now(); }
+  void sleepUntil(TimePoint deadline, const bool& stop) override {
+    sigset_t stopSignals;
+    sigset_t previous;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    for (;;) {
+      stopPump();
+      if (stop)
+        break;
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero())
+        break;
+      // At most 100 ms at a time: a signal taken by another thread of the
+      // process does not end this sleep.
+      const auto slice = std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(100));
+      timespec sleep{};
+      sleep.tv_sec = static_cast<time_t>(slice.count() / 1'000'000'000);
+      sleep.tv_nsec = static_cast<long>(slice.count() % 1'000'000'000);
+      ::ppoll(nullptr, 0, &sleep, &previous);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
+};
 
 void installSignalHandlers() {
   struct sigaction action {};
@@ -125,15 +131,29 @@ void installSignalHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  // A closed output pipe is a write error to handle, not a reason to die.
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The interval as the window's edit box holds it: decimal seconds.
-std::string intervalContent(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", seconds);
-  return text;
+// "90", "90s", "30m", "2h": seconds; -1 when it is none of these.
+long long parseDuration(const std::string& text) {
+  if (text.empty())
+    return -1;
+  size_t used = 0;
+  long long value = 0;
+  try {
+    value = std::stoll(text, &used);
+  } catch (...) {
+    return -1;
+  }
+  if (value < 0)
+    return -1;
+  const std::string unit = text.substr(used);
+  if (unit.empty() || unit == "s")
+    return value;
+  if (unit == "m")
+    return value * 60;
+  if (unit == "h")
+    return value * 3600;
+  return -1;
 }
 
 }  // namespace
@@ -170,6 +190,18 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
   app.add_flag("--resume", options->resume,
                "With --out: skip addresses that completed into DIR in an earlier run");
   app.add_flag("-q,--quiet", options->quiet, "Report problems only");
+  app.add_flag("--check", options->check,
+               "Ask each service for one address (the first of FILE, if given) and say whether "
+               "its page is still recognised");
+  std::string waitOffline = "10m";
+  app.add_option("--wait-offline", waitOffline,
+                 "How long to wait for a service that cannot be reached before stopping "
+                 "(90s, 30m, 2h; default 10m)")
+      ->type_name("TIME");
+  app.add_option("--services", options->servicesFile,
+                 "services.ini overriding what the program knows of the services' pages "
+                 "(default: the one in the settings folder, if any)")
+      ->type_name("FILE");
 
   try {
     app.parse(argc, argv);
@@ -194,26 +226,285 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
                  "Run 'qarvo-lookup --help' for the options.\n");
     return kExitUsage;
   }
+  options->waitOfflineSeconds = parseDuration(waitOffline);
+  if (options->waitOfflineSeconds < 0) {
+    std::fprintf(stderr, "qarvo-lookup: --wait-offline wants a time such as 90s, 30m or 2h\n");
+    return kExitUsage;
+  }
   options->format = format == "jsonl"  ? OutputFormat::kJsonl
                     : format == "none" ? OutputFormat::kNone
                                        : OutputFormat::kCsv;
   return -1;
 }
 
+namespace {
+
+// The services as this run knows them: built in, then services.ini.
+ServiceDescriptions loadServices(const CommandOptions& options, const ServiceEndpoints& endpoints,
+                                 ProgressDisplay& display) {
+  std::string path = options.servicesFile;
+  if (path.empty())
+    path = nativePath(settingsFolder() + kPathSeparator + kServicesFileName);
+  std::vector<std::string> problems;
+  ServiceDescriptions services = loadServiceDescriptions(endpoints, path, &problems);
+  for (const std::string& problem : problems)
+    display.problem(problem + " (built-in value used)");
+  return services;
+}
+
+std::string keptPageNote(const Text& keptPage) {
+  return keptPage.empty() ? std::string() : "; the page is kept in " + gbkToUtf8(keptPage);
+}
+
+// The run as qarvo-lookup shows it: progress on stderr, records on stdout,
+// the journal after each saved file.
+class CommandListener : public LookupListener {
+ public:
+  CommandListener(const CommandOptions& options, const std::vector<ListedAddress>& entries,
+                  ProgressDisplay& display, ResultOutput& output, ResumeJournal& journal,
+                  std::string journalKey, Text gbkFolder)
+      : options_(options),
+        entries_(entries),
+        display_(display),
+        output_(output),
+        journal_(journal),
+        journalKey_(std::move(journalKey)),
+        gbkFolder_(std::move(gbkFolder)) {
+    tally.total = static_cast<int>(entries.size());
+  }
+
+  RunTally tally;
+  bool outputLost = false;
+
+  void progress(const LookupProgress& event) override {
+    using Stage = LookupProgress::Stage;
+    const int index = event.index;
+    switch (event.stage) {
+      case Stage::kAddressStarted:
+        display_.status(index, tally.total, entries_[index - 1].address, 0, 0, 0,
+                        tally.notCompleted(), true);
+        break;
+      case Stage::kFetching:
+      case Stage::kPausing:
+        if (event.stage == Stage::kPausing && event.pause == LookupProgress::Pause::kOffline) {
+          display_.problem(options_.service + ".com cannot be reached; trying again in " +
+                           std::to_string(event.pauseMs / 1000) + " s");
+          break;
+        }
+        display_.status(index, tally.total, entries_[index - 1].address, event.page,
+                        event.totalPages, event.domains, tally.notCompleted(),
+                        event.stage == Stage::kFetching);
+        break;
+      case Stage::kAddressEnded:
+        addressEnded(index - 1, *event.result, event.saved);
+        break;
+      default:
+        break;
+    }
+  }
+
+  bool recall(int index, const Text&, LookupResult* result) override {
+    const ListedAddress& entry = entries_[index];
+    if (!entry.valid) {
+      // Never sent: its line is told, and it counts as failed.
+      result->outcome = LookupOutcome::kFailed;
+      result->reason = FailureReason::kInvalidAddress;
+      return true;
+    }
+    if (!options_.resume)
+      return false;
+    const AddressRecord* earlier = journal_.find(journalKey_, entry.address);
+    if (earlier == nullptr || !pathExists(gbkFolder_ + kPathSeparator + entry.gbkAddress + ".txt"))
+      return false;
+    result->outcome = earlier->status == outcomeName(LookupOutcome::kFound) ? LookupOutcome::kFound
+                                                                            : LookupOutcome::kNone;
+    result->pages = earlier->pages;
+    for (const std::string& domain : earlier->domains) {
+      if (!result->domains.empty())
+        result->domains += "\r\n";
+      result->domains += utf8ToGbk(domain);
+    }
+    fromJournal_ = true;
+    return true;
+  }
+
+  void throttled(const ServiceDescription& service) override {
+    display_.problem(
+        service.name +
+        "查询过于频繁，暂时无法采集！请等半小时后查看能查询时，再根据情况设置间隔秒，如3秒尝试 "
+        "(too many queries: the run stops; wait half an hour, then resume with "
+        "--interval 3 or so)");
+  }
+
+  bool passWall(const ServiceDescription& service, const Text& keptPage, const std::string& url,
+                Text*) override {
+    display_.problem(service.name + " shows pages this program does not recognise (" + url + ")" +
+                     keptPageNote(keptPage) +
+                     ". The run stops: open the page in a browser to see why (a verification "
+                     "wall, a changed layout), then resume; a changed layout can be described "
+                     "in services.ini");
+    return false;
+  }
+
+  bool waitOffline(std::chrono::milliseconds waitedSoFar, std::chrono::milliseconds next) override {
+    const auto limit = std::chrono::seconds(options_.waitOfflineSeconds);
+    if (waitedSoFar + next <= limit)
+      return true;
+    display_.problem(options_.service + ".com cannot be reached; stopping after waiting " +
+                     std::to_string(waitedSoFar.count() / 1000) + " s (--wait-offline)");
+    return false;
+  }
+
+ private:
+  void addressEnded(int position, const LookupResult& result, bool saved) {
+    const ListedAddress& entry = entries_[position];
+    const bool skipped = fromJournal_;
+    fromJournal_ = false;
+    const AddressRecord record = makeRecord(entry.address, result);
+    if (result.reason == FailureReason::kInvalidAddress) {
+      display_.problem(
+          "line " + std::to_string(entry.line) + ": " +
+          (entry.problem.empty() ? std::string("not an e-mail address") : entry.problem) +
+          "; not looked up");
+    }
+    if (skipped) {
+      ++tally.skipped;
+    } else {
+      switch (result.outcome) {
+        case LookupOutcome::kFound:
+          ++tally.found;
+          break;
+        case LookupOutcome::kNone:
+          ++tally.none;
+          break;
+        case LookupOutcome::kFailed:
+          ++tally.failed;
+          break;
+        case LookupOutcome::kIncomplete:
+          ++tally.incomplete;
+          break;
+        case LookupOutcome::kStopped:
+          ++tally.stopped;
+          break;
+      }
+    }
+    if (!skipped && result.completed() && !gbkFolder_.empty()) {
+      // The file first, then its journal line: a crash in between only
+      // means the address is asked again.
+      if (!saved) {
+        ++tally.unsaved;
+        display_.problem("cannot write the result file of " + entry.address + " in " +
+                         options_.outFolder);
+      } else if (!journal_.record(journalKey_, record)) {
+        display_.problem("cannot write the journal line of " + entry.address +
+                         "; it will be asked again on --resume");
+      }
+    }
+    if (!result.keptPage.empty())
+      display_.problem(entry.address + ": " + reasonName(result.reason) +
+                       keptPageNote(result.keptPage));
+    if (result.reason == FailureReason::kSignInMissing && !signInHinted_) {
+      signInHinted_ = true;
+      display_.problem(
+          "chinaz.com answers beyond page 10 only when signed in: sign in with a "
+          "browser, export its cookies.txt and give it with --cookie-file");
+    }
+    output_.write(record);
+    display_.addressEnded(position + 1, tally.total, record, skipped);
+    if (!output_.good() && !outputLost) {
+      outputLost = true;
+      display_.problem(std::string("cannot write the results to standard output: ") +
+                       std::strerror(errno));
+      gStop = true;
+    }
+  }
+
+  const CommandOptions& options_;
+  const std::vector<ListedAddress>& entries_;
+  ProgressDisplay& display_;
+  ResultOutput& output_;
+  ResumeJournal& journal_;
+  const std::string journalKey_;
+  const Text gbkFolder_;
+  bool fromJournal_ = false;
+  bool signInHinted_ = false;
+};
+
+// --check: one page of each service, and what it was recognised as.
+int checkServices(const CommandOptions& options, const std::vector<ListedAddress>& entries,
+                  const ServiceDescriptions& services, ProgressDisplay& display) {
+  Text address = gbk("admin@example.com");
+  for (const ListedAddress& entry : entries) {
+    if (entry.valid) {
+      address = entry.gbkAddress;
+      break;
+    }
+  }
+  bool allRecognised = true;
+  for (Service service : {Service::kAizhan, Service::kChinaz}) {
+    const ServiceDescription& description = services.of(service);
+    const std::string url = pageUrl(description, encodeAddress(address), 1);
+    bool stop = false;
+    PageResponse response = fetchServicePage(
+        {.url = url, .timeoutSeconds = 30.0f, .cookies = nullptr, .cancel = &stop});
+    std::string line = description.name + ": ";
+    const std::string scheme = url.substr(0, url.find(':'));
+    if (response.body.empty()) {
+      allRecognised = false;
+      line += std::string("not reachable (") +
+              (response.failure == TransferFailure::kTimeout ? "timed out" : "connection failed") +
+              ", " + url + ")";
+    } else {
+      PageReader reader(description);
+      const PageReading reading = reader.read(response.body, response.status);
+      line += "reachable over " + scheme + ", HTTP " + std::to_string(response.status) +
+              ", page recognised as " + pageKindName(reading.kind);
+      if (reading.kind == PageKind::kResult)
+        line += ", " + std::to_string(reading.domainCount) + " entries, " +
+                std::to_string(std::max(1, reading.totalPages)) + " pages";
+      if (reading.kind == PageKind::kUnrecognised) {
+        allRecognised = false;
+        const Text kept = keepPage({.serviceKey = description.key,
+                                    .address = address,
+                                    .page = 1,
+                                    .url = url,
+                                    .status = response.status,
+                                    .body = response.body});
+        line += " (" + reading.why + ")" + keptPageNote(kept);
+      }
+    }
+    std::fprintf(stdout, "%s\n", line.c_str());
+  }
+  std::fflush(stdout);
+  (void)options;
+  (void)display;
+  return allRecognised ? kExitCompleted : kExitNotCompleted;
+}
+
+}  // namespace
+
 int runLookups(const CommandOptions& options) {
   ProgressDisplay display(stderr, ::isatty(STDERR_FILENO) == 1, options.quiet);
+  // A closed output pipe is a write error to handle, not a reason to die:
+  // ignored before the first byte goes out.
+  std::signal(SIGPIPE, SIG_IGN);
 
   std::vector<ListedAddress> entries;
   std::string error;
-  if (!readAddressList(options.file, &entries, &error)) {
+  if ((!options.check || options.file != "-") && !readAddressList(options.file, &entries, &error)) {
     display.problem(error);
     return kExitUsage;
   }
 
   const ServiceEndpoints endpoints;
+  const ServiceDescriptions services = loadServices(options, endpoints, display);
+  if (options.check)
+    return checkServices(options, entries, services, display);
+
   const bool aizhan = options.service != "chinaz";
-  std::string cookies;
+  LookupSession session;
   if (!aizhan && !options.cookieFile.empty()) {
+    std::string cookies;
     if (!readCookieFile(options.cookieFile, endpoints.chinazHost, "/reverse", &cookies, &error)) {
       display.problem(error);
       return kExitUsage;
@@ -221,6 +512,7 @@ int runLookups(const CommandOptions& options) {
     if (cookies.empty())
       display.problem("no cookies for " + endpoints.chinazHost + " in " + options.cookieFile +
                       "; pages beyond 10 will not come");
+    session.chinazCookies = utf8ToGbk(cookies);
   }
 
   // The result folder and its journal.
@@ -241,149 +533,44 @@ int runLookups(const CommandOptions& options) {
     gbkFolder = utf8ToGbk(options.outFolder);
   }
 
-  HeadlessWindowView view([&display](const std::string& text) { display.problem(text); });
-  view.setChecked(control::kAizhanRadio, aizhan);
-  view.setChecked(control::kChinazRadio, !aizhan);
-  view.setContent(control::kMaxPagesEdit, std::to_string(options.pages));
-  view.setContent(control::kIntervalEdit, intervalContent(options.intervalSeconds));
+  LookupRequest request;
+  request.service = aizhan ? Service::kAizhan : Service::kChinaz;
+  request.pageLimit = options.pages;
+  request.intervalMs = static_cast<int>(std::trunc(options.intervalSeconds * 1000.0));
+  request.save = !gbkFolder.empty();
+  request.saveFolder = gbkFolder;
+  for (const ListedAddress& entry : entries)
+    request.addresses.push_back(entry.valid ? entry.gbkAddress : utf8ToGbk(entry.address));
 
-  LookupEngine engine(view, endpoints);
-  if (!cookies.empty())
-    engine.setServiceCookieText(utf8ToGbk(cookies));
-  std::optional<ResultSaver> saver;
-  if (!options.outFolder.empty())
-    saver.emplace(gbkFolder, journal, options.service);
-  // The waits by the clock, asleep until the end or a stop signal: counting
-  // 10 ms slices, as the window's pump does, makes every pause longer by
-  // what each sleep overshoots, which on a loaded machine is more than the
-  // program's whole work on a page. The result file held back is written at
-  // the start of a pause, inside it.
-  engine.setWaitHook([&engine, &saver](int milliseconds) {
-    if (milliseconds <= 0)
-      return;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    if (saver)
-      saver->flush();
-    waitUntil(end, engine);
-  });
-  auto reportSaverProblems = [&] {
-    if (saver) {
-      for (const std::string& problem : saver->takeProblems())
-        display.problem(problem);
-    }
-  };
-
-  RunTally tally;
-  tally.total = static_cast<int>(entries.size());
-  int index = 0;
-  std::string current;
-  engine.setProgressListener([&](const LookupProgress& progress) {
-    if (progress.stage == LookupProgress::Stage::kFetching ||
-        progress.stage == LookupProgress::Stage::kPausing)
-      display.status(index, tally.total, current, progress.page, progress.totalPages,
-                     progress.domains, tally.notCompleted(),
-                     progress.stage == LookupProgress::Stage::kFetching);
-  });
-
+  // A result counts as done before only for the same service and at least
+  // the same page limit; the key says both.
+  const std::string journalKey = options.service + "/" + std::to_string(options.pages);
   ResultOutput output(options.format, stdout);
   output.begin();
+  CommandListener listener(options, entries, display, output, journal, journalKey, gbkFolder);
+  SignalClock clock;
 
-  gEngine = &engine;
+  gStop = false;
   gStopRequests = 0;
   EventPump previousPump = setEventPump(stopPump);
   installSignalHandlers();
-
-  bool signInHinted = !options.cookieFile.empty();
-  bool outputLost = false;
-  for (const ListedAddress& entry : entries) {
-    if (gStopRequests != 0 || engine.queryStopFlag() || !output.good())
-      break;
-    ++index;
-    current = entry.address;
-
-    if (!entry.valid) {
-      display.problem("line " + std::to_string(entry.line) + ": " + entry.problem +
-                      "; not looked up");
-      AddressRecord record;
-      record.address = entry.address;
-      record.status = outcomeName(LookupOutcome::kFailed);
-      record.reason = reasonName(FailureReason::kInvalidAddress);
-      ++tally.failed;
-      output.write(record);
-      continue;
-    }
-
-    if (options.resume) {
-      const AddressRecord* earlier = journal.find(options.service, entry.address);
-      if (earlier != nullptr &&
-          pathExists(gbkFolder + kPathSeparator + entry.gbkAddress + ".txt")) {
-        ++tally.skipped;
-        output.write(*earlier);
-        display.addressEnded(index, tally.total, *earlier, true);
-        continue;
-      }
-    }
-
-    display.status(index, tally.total, entry.address, 0, 0, 0, tally.notCompleted(), true);
-    // One row at a time: the list never grows over a long run.
-    view.deleteAllRows();
-    const int row = view.appendRow(entry.gbkAddress, kImagePending);
-    const LookupResult result = engine.queryAddress(row);
-    const AddressRecord record = makeRecord(entry.address, result);
-
-    switch (result.outcome) {
-      case LookupOutcome::kFound:
-        ++tally.found;
-        break;
-      case LookupOutcome::kNone:
-        ++tally.none;
-        break;
-      case LookupOutcome::kFailed:
-        ++tally.failed;
-        break;
-      case LookupOutcome::kIncomplete:
-        ++tally.incomplete;
-        break;
-      case LookupOutcome::kStopped:
-        ++tally.stopped;
-        break;
-    }
-
-    if (result.completed() && saver)
-      saver->save(entry.gbkAddress, result.domains, record);
-    reportSaverProblems();
-
-    output.write(record);
-    display.addressEnded(index, tally.total, record, false);
-    if (result.reason == FailureReason::kSignInMissing && !signInHinted) {
-      signInHinted = true;
-      display.problem(
-          "chinaz.com answers beyond page 10 only when signed in: sign in with a "
-          "browser, export its cookies.txt and give it with --cookie-file");
-    }
-    if (!output.good() && !outputLost) {
-      outputLost = true;
-      display.problem(std::string("cannot write the results to standard output: ") +
-                      std::strerror(errno));
-    }
-  }
-
-  // Every completed result is on disk before the summary (and the exit).
-  if (saver) {
-    saver->flush();
-    reportSaverProblems();
-    tally.unsaved = saver->unsaved();
-  }
+  LookupContext context{.services = services,
+                        .clock = clock,
+                        .listener = listener,
+                        .session = session,
+                        .stop = gStop};
+  const RunTallies tallies = runLookups(request, context);
   setEventPump(previousPump);
-  gEngine = nullptr;
 
+  RunTally& tally = listener.tally;
   const bool interrupted = gStopRequests != 0;
-  tally.notAsked = tally.total - tally.done();
+  tally.notAsked = tallies.notReached;
   display.finish(tally, options.outFolder, interrupted);
   if (interrupted)
     return kExitInterrupted;
-  const bool allCompleted =
-      tally.notCompleted() == 0 && tally.notAsked == 0 && tally.unsaved == 0 && output.good();
+  const bool allCompleted = tally.notCompleted() == 0 && tally.notAsked == 0 &&
+                            tally.unsaved == 0 && output.good() && !tallies.endedByWall &&
+                            !tallies.endedOffline;
   return allCompleted ? kExitCompleted : kExitNotCompleted;
 }
 

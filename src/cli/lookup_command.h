@@ -30,6 +30,9 @@ struct CommandOptions {
   std::string cookieFile;
   bool resume = false;
   bool quiet = false;
+  bool check = false;                  // ask each service once and say what came
+  long long waitOfflineSeconds = 600;  // how long to wait for a service that cannot be reached
+  std::string servicesFile;            // services.ini; empty: the one in the settings folder
 };
 
 // Reads the command line. Returns -1 when the run should go on, else the

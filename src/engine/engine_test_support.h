@@ -42,6 +42,28 @@ class TempDir {
   std::string path_;
 };
 
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name))
+      old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_.empty())
+      unsetenv(name_);
+    else
+      setenv(name_, old_.c_str(), 1);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::string old_;
+};
+
 // The bytes of a file, or "<missing>" when it cannot be read.
 inline std::string fileBytes(const Text& gbkPath) {
   std::string bytes;

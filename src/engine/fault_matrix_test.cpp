@@ -228,18 +228,18 @@ class FaultMatrixTest : public ::testing::Test {
 
 // ---- The connection fails ----
 
-TEST_F(FaultMatrixTest, ConnectionRefused) {
-  // The 站长 host has nothing listening; the user switches to it for the
-  // second address only (the service is taken when an address starts).
-  ServiceEndpoints endpoints = fakes.endpoints();
-  endpoints.chinazHost = "127.0.0.1:" + std::to_string(testing::unusedPort());
+TEST_F(FaultMatrixTest, ConnectionClosedWithoutAnAnswer) {
+  // Every attempt for the second address is closed unanswered. The user
+  // switches to 站长 while it runs: the run read the service when it
+  // started, so nothing goes to 站长.
+  router->route(kBadEncoded, FaultRouter::rawAnswer(""));
   ScopedEventPump pump([this] { view.selectAizhan(view.rowCount() != 1); });
-  RunRecord record = run(endpoints);
+  RunRecord record = run(router->endpoints());
 
   expectRunWentOn(record, LookupOutcome::kFailed, gbk("查询失败：连接失败"));
-  // Ten refused attempts cost next to nothing.
+  EXPECT_EQ(badHits(), 10u);
+  // Ten closed attempts cost next to nothing.
   EXPECT_LT(record.rowSeconds(1), 10 * kQuickFetchSeconds);
-  // The other two addresses went to 爱站 only.
   EXPECT_TRUE(fakes.requests(FakeSite::kChinaz).empty());
 }
 

@@ -70,14 +70,15 @@ class FolderActionsTest : public ::testing::Test {
   LookupEngine engine{view};
 };
 
-TEST_F(FolderActionsTest, ChooseAutoSaveFolderStartsInTheDefaultFolder) {
+TEST_F(FolderActionsTest, ChooseAutoSaveFolderStartsInTheFolderAutoSaveWritesTo) {
+  // One default folder: the dialog opens where auto-save writes.
   view.folderAnswer = "/chosen";
   engine.chooseAutoSaveFolder();
   ASSERT_EQ(view.folderDialogs.size(), 1u);
-  EXPECT_EQ(view.folderDialogs[0].initialPath, program.gbkPath("域名查询结果"));
+  EXPECT_EQ(view.folderDialogs[0].initialPath, program.gbkPath("查询结果"));
   EXPECT_EQ(view.folderDialogs[0].title,
             gbk("选择一个在查询时自动保存到的文件夹（你也可以查询好后再保存查询结果）："));
-  EXPECT_TRUE(fs::is_directory(program.utf8Path() + "/域名查询结果"));
+  EXPECT_TRUE(fs::is_directory(program.utf8Path() + "/查询结果"));
   EXPECT_EQ(view.tag(control::kAutoSaveFolderButton), "/chosen");
 
   view.folderAnswer.clear();  // cancel: the tag stays, the dialog starts there

@@ -1,15 +1,16 @@
+// The run controller: the window's start button and right-click query over
+// the look-up core.
+
 #include "engine/lookup_engine.h"
 
+#include <map>
 #include <string>
 
 #include "engine/address_check.h"
 #include "engine/address_text.h"
-#include "engine/folder_actions.h"
-#include "engine/report_sort.h"
+#include "engine/page_extraction.h"
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
-#include "platform/file_places.h"
-#include "platform/native_file.h"
 
 namespace qarvo {
 
@@ -24,72 +25,296 @@ const Text& infoTitle() {
   return text;
 }
 
-Text resultFilePath(const Text& folder, const Text& address) {
-  return folder + kPathSeparator + address + ".txt";
-}
-
-Service selectedService(const MainWindowView& view) {
-  return view.checked(control::kAizhanRadio) ? Service::kAizhan : Service::kChinaz;
-}
-
 }  // namespace
 
+// The core's waits: by the clock, pumping the window's events, or through
+// the test hook.
+class LookupEngine::WindowClock : public LookupClock {
+ public:
+  explicit WindowClock(LookupEngine& engine) : engine_(engine) {}
+  TimePoint now() override { return std::chrono::steady_clock::now(); }
+  void sleepUntil(TimePoint deadline, const bool& stop) override {
+    if (engine_.waitHook_) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now());
+      wait(std::max(left, std::chrono::milliseconds(0)), stop);
+      return;
+    }
+    clock_.sleepUntil(deadline, stop);
+  }
+  void wait(std::chrono::milliseconds length, const bool& stop) override {
+    if (engine_.waitHook_) {
+      WaitHook hook = engine_.waitHook_;  // a pumped event may replace the member
+      hook(static_cast<int>(length.count()));
+      return;
+    }
+    clock_.sleepUntil(now() + length, stop);
+  }
+
+ private:
+  LookupEngine& engine_;
+  MonotonicClock clock_;
+};
+
+// Turns the core's events into row writes. A run's rows are appended as the
+// run reaches them; a single query writes into the row it was started on.
+// Rows are found by identity after every pump: a row that is gone (a nested
+// run emptied the list) is left alone, and the look-up still counts.
+class LookupEngine::RowWriter : public LookupListener {
+ public:
+  // `singleRowId` >= 0: a single query of that row; -1: a run.
+  RowWriter(LookupEngine& engine, long long singleRowId)
+      : engine_(engine), view_(engine.view_), singleRowId_(singleRowId) {}
+
+  const LookupResult& lastResult() const { return last_; }
+
+  void progress(const LookupProgress& event) override {
+    static const Text kQuerying = gbk("查询中..");
+    static const Text kPageOf = gbk("第 ");
+    static const Text kPagesTotal = gbk(" 页 (共 ");
+    static const Text kPagesEnd = gbk(" 页)");
+    using Stage = LookupProgress::Stage;
+    LookupProgress forwarded = event;
+    if (single()) {
+      // A single query is no run of its own to the status line.
+      if (event.stage == Stage::kRunStarted || event.stage == Stage::kRunEnded)
+        return;
+      forwarded.ofRun = false;
+      forwarded.index = 0;
+      forwarded.total = 0;
+      forwarded.found = forwarded.none = forwarded.failed = 0;
+    }
+    const int row = rowOf(event.index);
+    forwarded.row = row;
+    switch (event.stage) {
+      case Stage::kAddressStarted: {
+        int at = row;
+        if (at < 0 && !single()) {
+          at = view_.appendRow(event.address, kImagePending);
+          rows_[event.index] = view_.rowId(at);
+        }
+        if (at >= 0 && !single()) {
+          view_.ensureRowVisible(at);
+          view_.setRowImage(at, kImagePending);
+          view_.setRowNote(at, Text());
+          view_.setCellText(at, 1, kQuerying);
+        }
+        forwarded.row = at;
+        break;
+      }
+      case Stage::kPageRead:
+        if (row >= 0 && event.domainsSoFar != nullptr) {
+          if (event.page == 1)
+            view_.setCellText(row, 1, *event.domainsSoFar);
+          else
+            view_.setCellText(row, 1,
+                              kPageOf + std::to_string(event.page) + kPagesTotal +
+                                  std::to_string(event.totalPages) + kPagesEnd);
+        }
+        break;
+      case Stage::kAddressEnded:
+        last_ = *event.result;
+        if (row >= 0) {
+          const Text note = outcomeNote(last_);
+          view_.setRowImage(row, outcomeImage(last_.outcome));
+          view_.setRowNote(row, note);
+          view_.setCellText(row, 1, last_.domains.empty() ? note : last_.domains);
+        }
+        if (!single()) {
+          static const Text kRunning = gbk("停止查询");
+          static const Text kTotal = gbk("\r\n总 ");
+          static const Text kDone = gbk(" 个，已查 ");
+          static const Text kUnit = gbk(" 个");
+          const int done = event.found + event.none + event.failed;
+          view_.setCaption(control::kStartButton, kRunning + kTotal + std::to_string(event.total) +
+                                                      kDone + std::to_string(done) + kUnit);
+        }
+        break;
+      default:
+        break;
+    }
+    engine_.report(forwarded);
+  }
+
+  bool signIn(const ServiceDescription& service, Text* cookies) override {
+    return engine_.signIn(service, cookies);
+  }
+  void throttled(const ServiceDescription& service) override {
+    static const Text kMessage = gbk(
+        "查询过于频繁，暂时无法采集！请等半小时后查看能查询时，再根据情况设置间隔秒，如3秒尝试");
+    view_.messageBox(Text(service.name) + kMessage, infoTitle(), mb::kOk | mb::kTaskModal, false);
+    engine_.queryStopFlag_ = true;
+  }
+  void beep() override { view_.beep(); }
+  bool passWall(const ServiceDescription& service, const Text& keptPage, const std::string& url,
+                Text* cookies) override {
+    return engine_.passWall(service, keptPage, url, cookies);
+  }
+  // The window waits for the service as long as the user lets it: the stop
+  // button ends the wait.
+  bool waitOffline(std::chrono::milliseconds, std::chrono::milliseconds) override { return true; }
+
+ private:
+  bool single() const { return singleRowId_ >= 0; }
+  int rowOf(int index) const {
+    if (single())
+      return view_.rowOfId(singleRowId_);
+    auto it = rows_.find(index);
+    return it == rows_.end() ? -1 : view_.rowOfId(it->second);
+  }
+
+  LookupEngine& engine_;
+  MainWindowView& view_;
+  const long long singleRowId_;
+  std::map<int, long long> rows_;  // run position -> row identity
+  LookupResult last_;
+};
+
 LookupEngine::LookupEngine(MainWindowView& view, ServiceEndpoints endpoints)
-    : view_(view), endpoints_(std::move(endpoints)) {}
+    : view_(view),
+      endpoints_(std::move(endpoints)),
+      services_{builtInDescription(Service::kAizhan, endpoints_),
+                builtInDescription(Service::kChinaz, endpoints_)} {}
+
+LookupEngine::~LookupEngine() = default;
+
+Activity LookupEngine::activity() const {
+  if (sorting_)
+    return Activity::kSort;
+  if (saving_)
+    return Activity::kSave;
+  // The button's caption is the run state (a run may be under way further
+  // down the call stack).
+  if (runDepth_ > 0 || view_.caption(control::kStartButton) != idleCaption())
+    return Activity::kRun;
+  if (activeLookups_ > 0)
+    return Activity::kSingleQuery;
+  return Activity::kIdle;
+}
+
+bool LookupEngine::allowed(UserAction action) {
+  const PolicyAnswer answer = this->answer(action);
+  if (answer.kind != PolicyAnswer::kAllowed && !answer.reason.empty()) {
+    LookupProgress notice;
+    notice.stage = LookupProgress::Stage::kNotice;
+    notice.notice = answer.reason;
+    report(notice);
+  }
+  return answer.allowed();
+}
+
+void LookupEngine::report(const LookupProgress& progress) {
+  if (!progress_)
+    return;
+  ProgressListener listener = progress_;  // the listener may replace itself
+  listener(progress);
+}
+
+void LookupEngine::wait(int milliseconds) {
+  WindowClock clock(*this);
+  clock.wait(std::chrono::milliseconds(std::max(0, milliseconds)), stopRequested_);
+}
+
+LookupRequest LookupEngine::requestFromControls() const {
+  LookupRequest request;
+  request.service = view_.checked(control::kAizhanRadio) ? Service::kAizhan : Service::kChinaz;
+  request.pageLimit = leadingInteger(view_.content(control::kMaxPagesEdit));
+  request.intervalMs = intervalMilliseconds(view_.content(control::kIntervalEdit));
+  request.save = view_.checked(control::kAutoSaveCheck);
+  if (request.save)
+    request.saveFolder = autoSaveFolder();
+  return request;
+}
+
+bool LookupEngine::signIn(const ServiceDescription& service, Text* cookies) {
+  static const Text kPrompt = gbk("要求登录才能查询更多页！登录完成点击确定按钮继续");
+  if (!view_.browserNavigate(service.signInUrl))
+    return false;  // no browser to sign in with; the window has said why
+  view_.setVisible(control::kBrowser, true);
+  // Ownerless, so the browser stays usable while the box waits.
+  view_.messageBox(Text(service.name) + kPrompt, infoTitle(), mb::kOk | mb::kSystemModal, true);
+  view_.setVisible(control::kBrowser, false);
+  *cookies = view_.browserCookieText();
+  return true;
+}
+
+bool LookupEngine::passWall(const ServiceDescription& service, const Text& keptPage,
+                            const std::string& url, Text* cookies) {
+  static const Text kWall1 = gbk(" 连续返回本程序无法识别的页面（可能是验证页面或页面改版）。");
+  static const Text kWall2 = gbk("\r\n最后一个页面已保存到：");
+  static const Text kWall3 =
+      gbk("\r\n\r\n是否在内置浏览器中打开该页面，完成验证后继续查询？\r\n"
+          "是：打开页面；否：停止查询。");
+  static const Text kPassed = gbk("在浏览器中完成验证后点击确定按钮继续查询");
+  Text question = Text(service.name) + kWall1;
+  if (!keptPage.empty())
+    question += kWall2 + keptPage;
+  question += kWall3;
+  if (view_.messageBox(question, infoTitle(), mb::kYesNo | mb::kIconInformation, false) !=
+      mb::kIdYes)
+    return false;
+  if (!view_.browserNavigate(url))
+    return false;
+  view_.setVisible(control::kBrowser, true);
+  view_.messageBox(kPassed, infoTitle(), mb::kOk | mb::kSystemModal, true);
+  view_.setVisible(control::kBrowser, false);
+  const Text fresh = view_.browserCookieText();
+  if (!fresh.empty())
+    *cookies = fresh;
+  return !stopRequested_;
+}
 
 void LookupEngine::runQueries() {
   static const Text kRunning = gbk("停止查询");
   static const Text kStopping = gbk("正在停止..");
-  static const Text kTotal = gbk("\r\n总 ");
-  static const Text kDone = gbk(" 个，已查 ");
-  static const Text kUnit = gbk(" 个");
-  static const Text kFinished = gbk("查询完成！");
-  static const Text kNotCompleted1 = gbk("\r\n其中 ");
-  static const Text kNotCompleted2 =
-      gbk(" 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
-  static const Text kUnsaved1 = gbk("\r\n有 ");
-  static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
   static const Text kClipboardAsk1 = gbk("剪贴板中有 ");
   static const Text kClipboardAsk2 = gbk(" 个邮箱地址，是否查询？");
   static const Text kClipboardEmpty =
       gbk("没有要查询的邮箱：请点击“邮箱”按钮输入邮箱列表（剪贴板中也没有邮箱地址）。");
 
   if (view_.caption(control::kStartButton) != idleCaption()) {
-    // A run is active further down this call stack; it sees the flag between
-    // addresses and pages, and the wait or fetch in flight ends at once.
+    // A run is active further down this call stack; the wait or fetch in
+    // flight ends at once.
     setQueryStopFlag(true);
     view_.setCaption(control::kStartButton, kStopping);
     return;
   }
+  if (!allowed(UserAction::kStart))
+    return;
 
   // The list entered, else the clipboard; the clipboard may hold anything
   // (a note, a URL), so only its e-mail addresses are taken, and only when
   // the user agrees.
   const Text entered = view_.tag(control::kInputButton);
-  std::vector<Text> addresses;
+  LookupRequest request = requestFromControls();
   if (!entered.empty()) {
     for (const Text& element : splitAddressList(entered)) {
       Text address(trimBlanks(element));
       if (!address.empty())  // blank lines are no addresses
-        addresses.push_back(std::move(address));
+        request.addresses.push_back(std::move(address));
     }
   } else {
     for (const Text& element : splitAddressList(view_.clipboardText())) {
       Text address(trimBlanks(element));
       if (isEmailAddress(address))
-        addresses.push_back(std::move(address));
+        request.addresses.push_back(std::move(address));
     }
-    if (addresses.empty()) {
+    if (request.addresses.empty()) {
       view_.messageBox(kClipboardEmpty, infoTitle(), mb::kOk | mb::kIconInformation, false);
       return;
     }
-    const Text question = kClipboardAsk1 + std::to_string(addresses.size()) + kClipboardAsk2;
+    const Text question =
+        kClipboardAsk1 + std::to_string(request.addresses.size()) + kClipboardAsk2;
     if (view_.messageBox(question, infoTitle(), mb::kYesNo | mb::kIconInformation, false) !=
         mb::kIdYes) {
       return;
     }
-    if (view_.caption(control::kStartButton) != idleCaption())
-      return;  // a run started while the question was open
+    if (view_.caption(control::kStartButton) != idleCaption() || !allowed(UserAction::kStart))
+      return;  // something started while the question was open
+    request = [&] {
+      LookupRequest fresh = requestFromControls();
+      fresh.addresses = std::move(request.addresses);
+      return fresh;
+    }();
   }
 
   setQueryStopFlag(false);
@@ -103,158 +328,100 @@ void LookupEngine::runQueries() {
     ~RunScope() {
       --engine.activeLookups_;
       --engine.runDepth_;
-      engine.runIndex_ = 0;
-      engine.runTotal_ = 0;
-      engine.runRow_ = -1;
     }
   } scope(*this);
 
   view_.deleteAllRows();
-  const std::string total = std::to_string(addresses.size());
-  runTotal_ = static_cast<int>(addresses.size());
-  runIndex_ = 0;
-  runFound_ = runNone_ = runFailed_ = 0;
-  LookupProgress progress;
-  progress.ofRun = true;
-  progress.stage = LookupProgress::Stage::kRunStarted;
-  report(progress);
-  int unsavedFiles = 0;
-  Text unsavedFolder;
-
-  for (const Text& address : addresses) {
-    if (queryStopFlag_)
-      break;
-    processPendingEvents();
-    if (queryStopFlag_)
-      break;
-    ++runIndex_;
-    const int row = view_.appendRow(address, kImagePending);
-    view_.ensureRowVisible(row);
-    runRow_ = row;
-    const LookupResult result = queryAddress(row);
-    // Only a look-up that completed replaces a file: an earlier good result
-    // must survive a run over a flaky network.
-    if (result.completed() && view_.checked(control::kAutoSaveCheck)) {
-      const Text folder = autoSaveFolder();
-      if (!writeResultFile(folder, address, result.domains)) {
-        ++unsavedFiles;
-        unsavedFolder = folder;
-      }
-    }
-    view_.setCaption(control::kStartButton,
-                     kRunning + kTotal + total + kDone + std::to_string(view_.rowCount()) + kUnit);
-  }
-  // Addresses a stop left out never ran: they did not complete either.
-  runFailed_ += runTotal_ - runIndex_;
-  const int notCompleted = runFailed_;
-
+  RowWriter writer(*this, -1);
+  WindowClock clock(*this);
+  LookupContext context{.services = services_,
+                        .clock = clock,
+                        .listener = writer,
+                        .session = session_,
+                        .stop = stopRequested_,
+                        .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
+                        .fetchTimeoutSeconds = fetchTimeoutSeconds_,
+                        .keepPages = keepPages_};
+  const RunTallies tallies = runLookups(request, context);
   view_.setCaption(control::kStartButton, idleCaption());
-  progress.stage = LookupProgress::Stage::kRunEnded;
-  progress.unsavedFiles = unsavedFiles;
-  if (view_.checked(control::kAutoSaveCheck))
-    progress.folder = autoSaveFolder();
-  report(progress);
+  showEndMessage(tallies, request.saveFolder);
+}
 
+void LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder) {
+  static const Text kFinished = gbk("查询完成！");
+  static const Text kNothingCompleted = gbk("查询结束，没有邮箱查询完成。");
+  static const Text kNotCompleted1 = gbk("\r\n其中 ");
+  static const Text kNotCompleted2 =
+      gbk(" 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。");
+  static const Text kNotReached1 = gbk("\r\n另有 ");
+  static const Text kNotReached2 = gbk(" 个邮箱未查询（查询已提前结束）。");
+  static const Text kWall = gbk("\r\n服务连续返回无法识别的页面，查询已停止。");
+  static const Text kOffline = gbk("\r\n无法连接服务，查询已停止。");
+  static const Text kKept = gbk("\r\n无法识别的页面已保存到：");
+  static const Text kUnsaved1 = gbk("\r\n有 ");
+  static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
+
+  const int notCompleted = tallies.failed + tallies.incomplete + tallies.stopped;
   // All completed and saved: exactly the message it always was.
-  Text message = kFinished;
+  Text message = tallies.completed() == 0 && tallies.total > 0 ? kNothingCompleted : kFinished;
   if (notCompleted > 0)
     message += kNotCompleted1 + std::to_string(notCompleted) + kNotCompleted2;
-  if (unsavedFiles > 0)
-    message += kUnsaved1 + std::to_string(unsavedFiles) + kUnsaved2 + unsavedFolder;
+  if (tallies.notReached > 0)
+    message += kNotReached1 + std::to_string(tallies.notReached) + kNotReached2;
+  if (tallies.endedByWall)
+    message += kWall;
+  if (tallies.endedOffline)
+    message += kOffline;
+  if (!tallies.lastKeptPage.empty()) {
+    const size_t slash = tallies.lastKeptPage.rfind('/');
+    message += kKept +
+               (slash == Text::npos ? tallies.lastKeptPage : tallies.lastKeptPage.substr(0, slash));
+  }
+  if (tallies.unsaved > 0)
+    message += kUnsaved1 + std::to_string(tallies.unsaved) + kUnsaved2 + folder;
   view_.messageBox(message, infoTitle(), mb::kOk | mb::kIconInformation | mb::kSystemModal, false);
 }
 
-Text LookupEngine::autoSaveFolder() const {
-  Text folder = view_.tag(control::kAutoSaveFolderButton);
-  return folder.empty() ? defaultResultFolder() : folder;
-}
+LookupResult LookupEngine::queryAddress(int row) {
+  static const Text kQuerying = gbk("查询中..");
+  LookupResult result;
+  result.outcome = LookupOutcome::kStopped;
+  result.reason = FailureReason::kStopped;
+  if (row < 0 || row >= view_.rowCount() || !allowed(UserAction::kRightClickQuery))
+    return result;
 
-bool writeResultFile(const Text& folder, const Text& address, const Text& text) {
-  // The file is named by the address the user typed: anything that is not a
-  // plain file name could reach outside the folder, so it is not written.
-  if (!isPlainFileName(address))
-    return false;
-  const Text path = resultFilePath(folder, address);
-  makeDirectoryPath(path);
-  return writeWholeFile(path, text);
-}
-
-bool LookupEngine::onResultHeaderClick(int column) {
-  // A look-up writes into its row between pumps; a sort under it would move
-  // the row away from it.
-  if (lookupActive() || sorting_ || view_.caption(control::kStartButton) != idleCaption())
-    return false;
-  sortAscending_ = !sortAscending_;
-  sorting_ = true;
-  sortReportList(view_, column, sortAscending_, false, column == 1 ? kSortInteger : kSortText);
-  sorting_ = false;
-  sortedColumn_ = column;
-  return true;
-}
-
-void LookupEngine::chooseAutoSaveFolder() {
-  static const Text kDefaultFolderName = gbk("域名查询结果");
-  static const Text kTitle =
-      gbk("选择一个在查询时自动保存到的文件夹（你也可以查询好后再保存查询结果）：");
-  Text initial = view_.tag(control::kAutoSaveFolderButton);
-  if (initial.empty()) {
-    initial = resultPlace() + kPathSeparator + kDefaultFolderName;
-    createDirectory(initial);
+  struct Active {
+    int& count;
+    explicit Active(int& c) : count(c) { ++count; }
+    ~Active() { --count; }
+  } active(activeLookups_);
+  // Outside a run a single query is a fresh start: the stop of a run that
+  // ended before it does not reach it.
+  if (runDepth_ == 0) {
+    stopRequested_ = false;
+    queryStopFlag_ = false;
   }
-  Text chosen = chooseFolder(view_, initial, kTitle);
-  if (!chosen.empty())
-    view_.setTag(control::kAutoSaveFolderButton, chosen);
-}
 
-void LookupEngine::openAutoSaveFolder() {
-  Text folder = view_.tag(control::kAutoSaveFolderButton);
-  if (folder.empty())
-    folder = defaultResultFolder();
-  openInExplorer(view_, folder, {.newWindow = true, .pathIsFolder = true, .cutToFolder = false});
-}
+  LookupRequest request = requestFromControls();
+  request.save = false;
+  request.addresses.push_back(view_.cellText(row, 0));
+  const long long id = view_.rowId(row);
+  view_.setRowImage(row, kImagePending);
+  view_.setRowNote(row, Text());
+  view_.setCellText(row, 1, kQuerying);
 
-void LookupEngine::saveResults() {
-  static const Text kTitle = gbk("选择保存文件夹：");
-  static const Text kSaved = gbk("保存OK！");
-  static const Text kUnsaved1 = gbk("有 ");
-  static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
-  const Text folder = chooseFolder(view_, Text(), kTitle);
-  if (folder.empty())
-    return;
-  int unsaved = 0;
-  for (int row = 0; row < view_.rowCount(); ++row) {
-    processPendingEvents();
-    // Rows that did not complete hold no result to save (and must not
-    // replace one saved earlier). A row a pumped event removed reads as
-    // one without an image, so it is passed over too.
-    const int image = view_.rowImage(row);
-    if (image != kImageFound && image != kImageNone)
-      continue;
-    if (!writeResultFile(folder, view_.cellText(row, 0), view_.cellText(row, 1)))
-      ++unsaved;
-  }
-  if (unsaved == 0) {
-    view_.messageBox(kSaved, infoTitle(), mb::kOk | mb::kTaskModal, false);
-  } else {
-    view_.messageBox(kUnsaved1 + std::to_string(unsaved) + kUnsaved2 + folder, infoTitle(),
-                     mb::kOk | mb::kTaskModal, false);
-  }
-}
-
-void LookupEngine::openResultPage() {
-  const int row = view_.selectedRow();
-  if (row < 0 || row >= view_.rowCount())
-    return;
-  openDocument(view_, serviceResultPageUrl(selectedService(view_), endpoints_,
-                                           encodeAddress(view_.cellText(row, 0))));
-}
-
-void LookupEngine::openMakerPage() {
-  openDocument(view_, endpoints_.makerPage);
-}
-
-void LookupEngine::openHomePage(const std::string& homePageUrl) {
-  openDocument(view_, homePageUrl);
+  RowWriter writer(*this, id);
+  WindowClock clock(*this);
+  LookupContext context{.services = services_,
+                        .clock = clock,
+                        .listener = writer,
+                        .session = session_,
+                        .stop = stopRequested_,
+                        .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
+                        .fetchTimeoutSeconds = fetchTimeoutSeconds_,
+                        .keepPages = keepPages_};
+  runLookups(request, context);
+  return writer.lastResult();
 }
 
 }  // namespace qarvo

@@ -1,18 +1,25 @@
-// LookupEngine: the reverse look-up engine behind the main window's events.
+// LookupEngine: the main window's operations over the look-up core.
 //
 // The window turns each click into one call here; the engine reads and writes
-// the window only through MainWindowView. All calls run on the window thread
-// and may nest (a wait pumps events, and a pumped event may call in again):
-// every call keeps its working state local, and rows are looked up by index
-// again after each pump, so a nested run that empties the list does no harm.
+// the window only through MainWindowView. A run reads the controls once when
+// it starts (service, page limit, interval, auto-save and its folder) and
+// hands the look-up core a plain request; the core's events come back as row
+// writes, addressed by the row's identity in the list (not by its position,
+// which a sort or a nested run may change). All calls run on the window
+// thread and may nest (a wait pumps events, and a pumped event may call in
+// again); what may happen while something runs is decided in one place,
+// userActionAnswer().
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "engine/lookup_core.h"
 #include "engine/lookup_outcome.h"
 #include "engine/main_window_view.h"
 #include "engine/page_fetch.h"
+#include "engine/run_policy.h"
+#include "engine/service_description.h"
 #include "engine/service_endpoints.h"
 #include "platform/text.h"
 
@@ -21,14 +28,16 @@ namespace qarvo {
 class LookupEngine {
  public:
   explicit LookupEngine(MainWindowView& view, ServiceEndpoints endpoints = {});
+  ~LookupEngine();
 
   // Click on 按钮开始查询: starts a run, or requests a stop of the active one.
   void runQueries();
   // Looks up the address of one report-list row (also the right-click query)
   // and says how it ended. The row shows the outcome: its image, the domains,
   // and for a look-up that did not complete a note (and, without domains, the
-  // note in the result cell). Refused (kStopped, nothing touched) while the
-  // list is being sorted.
+  // note in the result cell). A fresh start: a stop of an earlier run does not
+  // reach it. Refused (kStopped, nothing touched) while the list is sorted or
+  // saved.
   LookupResult queryAddress(int row);
   // Click on a column header of 超级列表框. Refused while any look-up runs;
   // true when the list was sorted.
@@ -48,8 +57,12 @@ class LookupEngine {
   void openMakerPage();
   void openHomePage(const std::string& homePageUrl);
 
+  // What the engine is doing now, and how it answers a user action then.
+  Activity activity() const;
+  PolicyAnswer answer(UserAction action) const { return userActionAnswer(activity(), action); }
+
   // Process-wide state shared with the window. A raised stop flag also ends
-  // the page fetch in flight at once.
+  // the page fetch in flight and every wait at once.
   bool queryStopFlag() const { return queryStopFlag_; }
   void setQueryStopFlag(bool stop) {
     queryStopFlag_ = stop;
@@ -60,59 +73,65 @@ class LookupEngine {
   // The folder auto-save writes to: the chosen one, else the default.
   Text autoSaveFolder() const;
 
-  // How pages are fetched (tests and other front ends); empty: the network.
+  // How pages are fetched (tests); empty: the network.
   void setPageFetcher(PageFetcher fetcher) { pageFetcher_ = std::move(fetcher); }
-  // Told of every step of runs and look-ups (a status line, a progress display).
+  // Told of every step of runs and look-ups (a status line).
   void setProgressListener(ProgressListener listener) { progress_ = std::move(listener); }
-  const Text& serviceCookieText() const { return serviceCookieText_; }
-  void setServiceCookieText(const Text& cookies) { serviceCookieText_ = cookies; }
+  const Text& serviceCookieText() const { return session_.chinazCookies; }
+  void setServiceCookieText(const Text& cookies) { session_.chinazCookies = cookies; }
+  LookupSession& session() { return session_; }
   const ServiceEndpoints& endpoints() const { return endpoints_; }
+  // What the engine knows of the services' pages (built in, or services.ini).
+  const ServiceDescriptions& services() const { return services_; }
+  void setServices(ServiceDescriptions services) { services_ = std::move(services); }
+  // Whether unrecognised pages are kept in the cache folder (default true).
+  void setKeepPages(bool keep) { keepPages_ = keep; }
 
-  // The wait of the page query: sleeps in 10 ms slices and processes pending
-  // events after each; 0 ms or less returns at once. A stop request ends it.
+  // Waits `milliseconds` by the clock, processing pending events; a stop
+  // request ends it.
   void wait(int milliseconds);
   // Test seam: when set, every wait calls the hook with the milliseconds it
   // would wait instead of waiting. An empty hook restores the real waits.
   using WaitHook = std::function<void(int milliseconds)>;
   void setWaitHook(WaitHook hook) { waitHook_ = std::move(hook); }
-  // The time limit of every page fetch, in seconds (30 unless changed). The
-  // page fetch takes values below 1 as its long defaults.
+  // The time limit of every page fetch, in seconds (30 unless changed).
   void setFetchTimeoutSeconds(float seconds) { fetchTimeoutSeconds_ = seconds; }
   float fetchTimeoutSeconds() const { return fetchTimeoutSeconds_; }
 
  private:
-  bool signInToChinaz();
-  void report(LookupProgress progress);
-  void pause(LookupProgress::Pause kind, int milliseconds, const LookupProgress& where);
+  class WindowClock;
+  class RowWriter;
+  friend class RowWriter;
+
+  // The controls a look-up depends on, read once.
+  LookupRequest requestFromControls() const;
+  // Refuses `action` when the policy says so, telling the user why.
+  bool allowed(UserAction action);
+  void report(const LookupProgress& progress);
+  bool signIn(const ServiceDescription& service, Text* cookies);
+  bool passWall(const ServiceDescription& service, const Text& keptPage, const std::string& url,
+                Text* cookies);
+  void showEndMessage(const RunTallies& tallies, const Text& folder);
 
   MainWindowView& view_;
   ServiceEndpoints endpoints_;
+  ServiceDescriptions services_;
+  LookupSession session_;
   bool queryStopFlag_ = false;
-  Text serviceCookieText_;
   bool sortAscending_ = false;  // flipped before every accepted sort
   int sortedColumn_ = -1;
-  // Raised by a stop request of the user (not by the service's rate-limit):
-  // ends waits and the fetch in flight at once.
+  // Raised by a stop request of the user: ends waits and the fetch in
+  // flight at once.
   bool stopRequested_ = false;
   bool sorting_ = false;
+  bool saving_ = false;
   int activeLookups_ = 0;
   int runDepth_ = 0;
+  bool keepPages_ = true;
   WaitHook waitHook_;
   float fetchTimeoutSeconds_ = 30.0f;
   PageFetcher pageFetcher_;
   ProgressListener progress_;
-  // The run in progress (for the progress reports of its look-ups): the
-  // position of its current address, its row, and the outcomes so far.
-  int runIndex_ = 0;
-  int runTotal_ = 0;
-  int runRow_ = -1;
-  int runFound_ = 0, runNone_ = 0, runFailed_ = 0;
-  void countForRun(const LookupResult& result);
 };
-
-// Writes `text` to <folder>/<address>.txt through a temporary file and a
-// rename, creating the folders on the way: a failed write keeps the old
-// file. False when the address cannot be a file name or the write failed.
-bool writeResultFile(const Text& folder, const Text& address, const Text& text);
 
 }  // namespace qarvo

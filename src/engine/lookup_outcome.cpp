@@ -49,6 +49,10 @@ const char* reasonName(FailureReason reason) {
       return "invalid address";
     case FailureReason::kStopped:
       return "stopped";
+    case FailureReason::kUnrecognised:
+      return "unrecognised page";
+    case FailureReason::kEndedEarly:
+      return "pages ended early";
   }
   return "";
 }
@@ -71,6 +75,10 @@ Text reasonText(FailureReason reason) {
       return gbk("无效邮箱");
     case FailureReason::kStopped:
       return gbk("已停止");
+    case FailureReason::kUnrecognised:
+      return gbk("页面无法识别");
+    case FailureReason::kEndedEarly:
+      return gbk("结果页提前结束");
   }
   return Text();
 }
@@ -79,6 +87,12 @@ Text outcomeNote(const LookupResult& result) {
   static const Text kFailed = gbk("查询失败：");
   static const Text kPage = gbk("第 ");
   static const Text kPageFailed = gbk(" 页查询失败：");
+  static const Text kKept1 = gbk("（该页面已保存到 ");
+  static const Text kKept2 = gbk("）");
+  // The page the program did not recognise is the user's evidence of why.
+  const Text kept = result.reason == FailureReason::kUnrecognised && !result.keptPage.empty()
+                        ? kKept1 + result.keptPage + kKept2
+                        : Text();
   switch (result.outcome) {
     case LookupOutcome::kFound:
     case LookupOutcome::kNone:
@@ -88,9 +102,10 @@ Text outcomeNote(const LookupResult& result) {
     case LookupOutcome::kFailed:
       if (result.reason == FailureReason::kInvalidAddress)
         return reasonText(result.reason);
-      return kFailed + reasonText(result.reason);
+      return kFailed + reasonText(result.reason) + kept;
     case LookupOutcome::kIncomplete:
-      return kPage + std::to_string(result.failedPage) + kPageFailed + reasonText(result.reason);
+      return kPage + std::to_string(result.failedPage) + kPageFailed + reasonText(result.reason) +
+             kept;
   }
   return Text();
 }

@@ -31,14 +31,20 @@ enum class FailureReason {
   kSignInMissing,   // 站长 pages beyond 10 need a sign-in that did not happen
   kInvalidAddress,  // not an e-mail address; never sent
   kStopped,         // the user stopped the run
+  kUnrecognised,    // a page that is no result, no-data, throttle or sign-in page
+  kEndedEarly,      // a page before the last one announced had no domains
 };
 
 struct LookupResult {
   LookupOutcome outcome = LookupOutcome::kNone;
   FailureReason reason = FailureReason::kNone;
-  Text domains;        // GBK, joined by "\r\n", in page order
-  int pages = 0;       // pages that came
-  int failedPage = 0;  // the page that did not come (0 when none failed)
+  Text domains;            // GBK, joined by "\r\n", in page order
+  int pages = 0;           // pages that came
+  int failedPage = 0;      // the page that did not come (0 when none failed)
+  int announcedPages = 0;  // the pager's total on page 1 (0: no pager, one page)
+  Text keptPage = {};      // GBK path of the last unrecognised page kept, if any
+  std::string url = {};    // the page asked for last
+  bool recalled = false;   // answered from an earlier run, without a request
 
   // Found or none: the result may be shown as final and saved.
   bool completed() const {
@@ -60,7 +66,7 @@ const char* outcomeName(LookupOutcome outcome);
 // "connection failed", "timed out", ... ; empty for kNone.
 const char* reasonName(FailureReason reason);
 // The short Chinese reason (GBK): 连接失败, 超时, 服务器错误, 查询过于频繁,
-// 需要登录, 无效邮箱, 已停止; empty for kNone.
+// 需要登录, 无效邮箱, 已停止, 页面无法识别, 结果页提前结束; empty for kNone.
 Text reasonText(FailureReason reason);
 // What a row that did not complete says (GBK): failed rows "查询失败：<reason>",
 // stopped rows "已停止", invalid addresses "无效邮箱"; an incomplete row's
@@ -71,13 +77,16 @@ Text outcomeNote(const LookupResult& result);
 // What the page walk is doing, for a status line or a progress display.
 struct LookupProgress {
   enum class Stage {
-    kRunStarted,    // `total` addresses
-    kFetching,      // page `page` of `totalPages` (0: not known yet) is being asked for
-    kPausing,       // `pauseMs` left of a pause of kind `pause`
-    kAddressEnded,  // `result` holds the outcome
-    kRunEnded,      // the tallies are final; `folder` is where results were saved
+    kRunStarted,      // `total` addresses
+    kAddressStarted,  // address `index` is taken up
+    kFetching,        // page `page` of `totalPages` (0: not known yet) is being asked for
+    kPageRead,        // page `page` came; `domainsSoFar` holds every domain so far
+    kPausing,         // `pauseMs` left of a pause of kind `pause`
+    kAddressEnded,    // `result` holds the outcome
+    kRunEnded,        // the tallies are final; `folder` is where results were saved
+    kNotice,          // `notice` says why a click was refused or deferred
   };
-  enum class Pause { kNone, kRateLimit, kPage, kInterval };
+  enum class Pause { kNone, kRateLimit, kPage, kInterval, kRetry, kOffline };
 
   Stage stage = Stage::kRunStarted;
   int row = -1;
@@ -91,9 +100,12 @@ struct LookupProgress {
   Pause pause = Pause::kNone;
   int pauseMs = 0;
   const LookupResult* result = nullptr;  // at kAddressEnded
+  const Text* domainsSoFar = nullptr;    // at kPageRead (GBK, joined by CR LF)
+  bool saved = false;                    // at kAddressEnded: its result file was written
   int found = 0, none = 0, failed = 0;   // tallies of the run so far (failed: not completed)
   Text folder;                           // GBK, at kRunEnded; empty without auto-save
   int unsavedFiles = 0;                  // result files that could not be written
+  Text notice;                           // GBK, at kNotice
 };
 using ProgressListener = std::function<void(const LookupProgress&)>;
 

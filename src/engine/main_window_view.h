@@ -72,6 +72,14 @@ class MainWindowView {
   virtual void setRowImage(int row, int image) = 0;
   virtual void ensureRowVisible(int row) = 0;
   virtual int selectedRow() const = 0;
+  // A row's identity: it stays with the row's entry while rows around it
+  // come and go, and is never given to another row of the list. -1 for a
+  // row that does not exist; rowOfId gives -1 once the row is gone. A view
+  // whose rows never move may use the position.
+  virtual long long rowId(int row) const { return row >= 0 && row < rowCount() ? row : -1; }
+  virtual int rowOfId(long long id) const {
+    return id >= 0 && id < rowCount() ? static_cast<int>(id) : -1;
+  }
   // A note on a row that is not part of its cells: why its look-up did not
   // complete. The window shows it with the row; it is never saved.
   virtual Text rowNote(int row) const {

@@ -20,7 +20,7 @@ struct PageRequest {
 };
 
 struct PageResponse {
-  Text body;  // GBK; empty when nothing came
+  Text body = {};  // GBK; empty when nothing came
   int status = 0;
   TransferFailure failure = TransferFailure::kNone;
 };

@@ -132,17 +132,21 @@ TEST_F(QueryAddressTest, WalkStopsAtTheAnnouncedTotal) {
   EXPECT_EQ(view.cellText(row, 1), joined(domains, 0, 6));
 }
 
-TEST_F(QueryAddressTest, PageWithoutDomainsEndsTheWalkEarly) {
-  // The pager promises 6 pages, page 3 says there is no data.
+TEST_F(QueryAddressTest, APageWithoutDomainsBeforeTheLastAnnouncedOneLeavesItIncomplete) {
+  // The pager promises 6 pages, page 3 says there is no data: the service
+  // did not show what it announced, so the four domains are not the answer.
   const auto domains = numberedDomains("e", 4);
   fakes.setAddress(FakeSite::kChinaz, "e@x.com",
                    {.domains = domains, .perPage = 2, .announcedPages = 6});
   view.selectAizhan(false);
   int row = addRow("e@x.com");
-  engine->queryAddress(row);
+  const LookupResult result = engine->queryAddress(row);
   EXPECT_EQ(fakes.requests().size(), 3u);
+  EXPECT_EQ(result.outcome, LookupOutcome::kIncomplete);
+  EXPECT_EQ(result.reason, FailureReason::kEndedEarly);
   EXPECT_EQ(view.cellText(row, 1), joined(domains));
-  EXPECT_EQ(view.rowImage(row), 0);
+  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
+  EXPECT_EQ(view.rowNote(row), gbk("第 3 页查询失败：结果页提前结束"));
 }
 
 TEST_F(QueryAddressTest, NoDataLeavesTheCellEmptyWithImageOne) {
@@ -248,18 +252,6 @@ TEST_F(QueryAddressTest, EmptyAnswersAreRetriedAtOnce) {
   EXPECT_EQ(view.cellText(row, 1), "a.com");
 }
 
-TEST_F(QueryAddressTest, EmptyAnswerWithTheStopFlagEndsAtOnce) {
-  fakes.setAddress(FakeSite::kAizhan, "n@x.com", {.domains = {"a.com"}, .emptyAnswers = {{1, 5}}});
-  engine->setQueryStopFlag(true);
-  int row = addRow("n@x.com");
-  const LookupResult result = engine->queryAddress(row);
-  EXPECT_EQ(fakes.requests().size(), 1u);
-  EXPECT_EQ(result.outcome, LookupOutcome::kFailed);
-  EXPECT_EQ(result.reason, FailureReason::kConnection);
-  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
-  EXPECT_EQ(view.cellText(row, 1), gbk("查询失败：连接失败"));
-}
-
 TEST_F(QueryAddressTest, ChinazRateLimitShowsTheMessageAndSetsTheStopFlag) {
   const auto domains = numberedDomains("z", 6);
   fakes.setAddress(FakeSite::kChinaz, "z@x.com",
@@ -285,18 +277,19 @@ TEST_F(QueryAddressTest, ChinazRateLimitShowsTheMessageAndSetsTheStopFlag) {
   EXPECT_EQ(view.beeps, 0);
 }
 
-TEST_F(QueryAddressTest, StopFlagLeftSetFetchesOnlyTheFirstPage) {
+TEST_F(QueryAddressTest, ARightClickAfterAStopIsAFreshStart) {
+  // A stop (or the 站长 throttle) left the flag raised; the end message then
+  // advises a right-click, which must look the address up to the end.
   fakes.setAddress(FakeSite::kAizhan, "s@x.com",
-                   {.domains = numberedDomains("s", 6), .perPage = 2});
+                   {.domains = numberedDomains("s", 6), .perPage = 2, .emptyAnswers = {{1, 2}}});
   engine->setQueryStopFlag(true);
   int row = addRow("s@x.com");
   const LookupResult result = engine->queryAddress(row);
-  EXPECT_EQ(fakes.requests().size(), 1u);
-  EXPECT_EQ(view.cellText(row, 1), "s1.com\r\ns2.com");
-  // Two of six domains: not a result that may replace a saved one.
-  EXPECT_EQ(result.outcome, LookupOutcome::kStopped);
-  EXPECT_EQ(view.rowImage(row), kImageNotCompleted);
-  EXPECT_EQ(view.rowNote(row), gbk("已停止"));
+  EXPECT_EQ(fakes.requests().size(), 5u);
+  EXPECT_EQ(result.outcome, LookupOutcome::kFound);
+  EXPECT_EQ(view.cellText(row, 1), joined(numberedDomains("s", 6)));
+  EXPECT_EQ(view.rowImage(row), kImageFound);
+  EXPECT_FALSE(engine->queryStopFlag());
 }
 
 TEST_F(QueryAddressTest, ChinazAsksForSignInBeforePageEleven) {
@@ -389,11 +382,13 @@ TEST_F(QueryAddressTest, RowDeletedMeanwhileIsLeftAlone) {
   engine->setWaitHook([](int) { processPendingEvents(); });
   int row = addRow("d@x.com");
   ScopedEventPump pump([&] { view.deleteAllRows(); });
-  engine->queryAddress(row);
+  // The look-up goes on to its end and writes nowhere.
+  const LookupResult result = engine->queryAddress(row);
+  EXPECT_EQ(result.outcome, LookupOutcome::kFound);
   EXPECT_EQ(view.rowCount(), 0);
-  EXPECT_EQ(fakes.requests().size(), 1u);
+  EXPECT_EQ(fakes.requests().size(), 3u);
   engine->queryAddress(5);  // no such row
-  EXPECT_EQ(fakes.requests().size(), 1u);
+  EXPECT_EQ(fakes.requests().size(), 3u);
 }
 
 TEST_F(QueryAddressTest, NestedQueryOfAnotherRowFromAWait) {
