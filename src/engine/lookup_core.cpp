@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
 #include <thread>
 
 #include "engine/address_check.h"
@@ -327,6 +328,7 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
   }
 
   int ended = 0;
+  std::map<int, Text> keptPages;  // by position: the page kept for a result that stands
   auto finish = [&](int index, LookupResult& result) {
     bool saved = false;
     if (result.completed() && request.save && !result.recalled) {
@@ -353,7 +355,7 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
     if (result.recalled)
       ++tallies.recalled;
     if (!result.keptPage.empty())
-      tallies.lastKeptPage = result.keptPage;
+      keptPages[index] = result.keptPage;
     ++ended;
     LookupProgress progress = withTallies(where);
     progress.stage = LookupProgress::Stage::kAddressEnded;
@@ -373,7 +375,8 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
   };
   std::vector<Member> streak;
   bool streakOffline = false;
-  auto takeBack = [&](LookupOutcome outcome) {
+  auto takeBack = [&](int index, LookupOutcome outcome) {
+    keptPages.erase(index);
     switch (outcome) {
       case LookupOutcome::kFailed:
         --tallies.failed;
@@ -448,11 +451,13 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
       break;
     // Ask the streak again: the service is back, or the wall was passed.
     for (const Member& member : streak)
-      takeBack(member.outcome);
+      takeBack(member.index, member.outcome);
     i = streak.front().index;
     streak.clear();
   }
 
+  if (!keptPages.empty())
+    tallies.lastKeptPage = keptPages.rbegin()->second;
   tallies.endedByThrottle = context.halted;
   tallies.notReached = total - ended;
   LookupProgress endedRun = withTallies(where);

@@ -442,7 +442,8 @@ TEST_F(RunQueriesTest, AWallPassedInTheBrowserLetsTheRunGoOnWithItsCookie) {
   fakes.setWall(FakeSite::kAizhan, true);
   for (const char* a : {"a@x.com", "b@x.com", "c@x.com", "d@x.com"})
     fakes.setAddress(FakeSite::kAizhan, a, {.domains = {std::string(a, 1) + ".com"}});
-  engine->setKeepPages(false);
+  TempDir cache;
+  ScopedEnvironment cacheHome("XDG_CACHE_HOME", cache.utf8Path());
   view.setChecked(control::kAutoSaveCheck, false);
   view.setTag(control::kInputButton, "a@x.com\r\nb@x.com\r\nc@x.com\r\nd@x.com");
   // The user answers yes, passes the wall in the browser, then confirms.
@@ -455,6 +456,7 @@ TEST_F(RunQueriesTest, AWallPassedInTheBrowserLetsTheRunGoOnWithItsCookie) {
   EXPECT_NE(view.messageBoxes[0].text.find(gbk("连续返回本程序无法识别的页面")), Text::npos);
   EXPECT_NE(view.browserUrls[0].find("/reverse-whois?q=c%40x.com"), std::string::npos);
   EXPECT_THAT(view.columnTexts(1), ElementsAre("a.com", "b.com", "c.com", "d.com"));
+  // Asked again and completed: the walls' pages are no longer news.
   EXPECT_EQ(view.messageBoxes.back().text, gbk("查询完成！"));
 }
 
