@@ -6,10 +6,12 @@
 // engine, turns each control event into one engine call, animates the header
 // logo on its 20 ms timer, and hosts the embedded browser, created on first
 // use.
+//
+// The rows of the report list are ResultList's, the line under it is
+// StatusLine's. main_window_controls.cpp holds the control properties,
+// main_window_desktop.cpp the browser pane and the desktop services.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
@@ -18,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "app/result_list.h"
+#include "app/status_line.h"
 #include "engine/lookup_engine.h"
 #include "engine/main_window_view.h"
 #include "settings/control_list.h"
@@ -27,7 +31,6 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace qarvo {
 
@@ -55,7 +58,7 @@ class MainWindow : public QWidget, public MainWindowView {
   const std::vector<QWidget*>& controlsInFormOrder() const { return formOrder_; }
   // The same controls as the settings walk sees them.
   ControlList& formControls();
-  QTreeWidget* reportList() const { return list_; }
+  QTreeWidget* reportList() const { return results_->widget(); }
   BrowserPane* browserPane() const { return browser_; }
 
   // How URLs and files are handed to the desktop (tests record them instead).
@@ -79,8 +82,6 @@ class MainWindow : public QWidget, public MainWindowView {
   QLabel* statusLine() const { return statusLine_; }
   // The line above the browser pane while it is shown for the sign-in.
   QLabel* signInBanner() const { return signInBanner_; }
-  // The selected rows as text: address, tab, the domains one per line.
-  QString selectedRowsText() const;
 
   // MainWindowView.
   Text caption(std::string_view control) const override;
@@ -96,21 +97,27 @@ class MainWindow : public QWidget, public MainWindowView {
   bool enabled(std::string_view control) const override;
   void setEnabled(std::string_view control, bool enabled) override;
   bool isReportView() const override { return true; }
-  int columnCount() const override;
-  int rowCount() const override;
-  int appendRow(const Text& firstColumn, int image) override;
-  void deleteAllRows() override;
-  Text cellText(int row, int column) const override;
-  void setCellText(int row, int column, const Text& text) override;
-  int rowImage(int row) const override;
-  void setRowImage(int row, int image) override;
-  void ensureRowVisible(int row) override;
-  int selectedRow() const override;
-  long long rowId(int row) const override;
-  int rowOfId(long long id) const override;
+  // The report list's rows are the result list's (result_list.h).
+  int columnCount() const override { return results_->columnCount(); }
+  int rowCount() const override { return results_->rowCount(); }
+  int appendRow(const Text& firstColumn, int image) override {
+    return results_->appendRow(firstColumn, image);
+  }
+  void deleteAllRows() override { results_->deleteAllRows(); }
+  Text cellText(int row, int column) const override { return results_->cellText(row, column); }
+  void setCellText(int row, int column, const Text& text) override {
+    results_->setCellText(row, column, text);
+  }
+  int rowImage(int row) const override { return results_->rowImage(row); }
+  void setRowImage(int row, int image) override { results_->setRowImage(row, image); }
+  void ensureRowVisible(int row) override { results_->ensureRowVisible(row); }
+  int selectedRow() const override { return results_->selectedRow(); }
+  long long rowId(int row) const override { return results_->rowId(row); }
+  int rowOfId(long long id) const override { return results_->rowOfId(id); }
+  Text rowNote(int row) const override { return results_->rowNote(row); }
+  void setRowNote(int row, const Text& note) override { results_->setRowNote(row, note); }
+  // The browser pane and the desktop (main_window_desktop.cpp).
   bool browserNavigate(const std::string& url) override;
-  Text rowNote(int row) const override;
-  void setRowNote(int row, const Text& note) override;
   Text browserCookieText() override;
   int messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) override;
   void beep() override;
@@ -145,10 +152,9 @@ class MainWindow : public QWidget, public MainWindowView {
   void add(QWidget* widget, const char* name);
   void updateHeaderAnimation();
   void onHeaderClicked(int column);
-  void onProgress(const LookupProgress& progress);
-  void showStatus();
-  void refreshAddressTip(int row);
   void keepAcceptableNumber(QLineEdit* edit);
+  // Shows or hides the browser pane with the sign-in banner over it.
+  void showSignInPane(bool on);
 
   class FormControls;
 
@@ -164,23 +170,10 @@ class MainWindow : public QWidget, public MainWindowView {
   QTimer* headerTimer_ = nullptr;
   QPushButton* startButton_ = nullptr;
   QPushButton* folderButton_ = nullptr;
-  QTreeWidget* list_ = nullptr;
+  std::unique_ptr<ResultList> results_;
   BrowserPane* browser_ = nullptr;
-  QLabel* statusLine_ = nullptr;
+  StatusLine* statusLine_ = nullptr;
   QLabel* signInBanner_ = nullptr;
-  QTimer* countdownTimer_ = nullptr;
-
-  // The status line: what is being done, the pause under way, the tallies.
-  QString statusText_;
-  QString pauseText_;
-  int pauseMs_ = 0;
-  QElapsedTimer pauseClock_;
-  QString tallyText_;
-  // The list follows the row being looked up until the user scrolls it.
-  bool followCurrentRow_ = true;
-  // Row identities for the engine: id -> item, kept until the list is emptied.
-  QHash<long long, QTreeWidgetItem*> rowsById_;
-  long long nextRowId_ = 0;
 
   bool logoMovingRight_ = true;
   int busyDepth_ = 0;

@@ -1,0 +1,36 @@
+// The line under the result list that says what a run is doing: the address
+// and page being looked up, a pause counting down, and the run's tallies.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QString>
+
+#include "engine/lookup_outcome.h"
+
+class QTimer;
+
+namespace qarvo {
+
+class StatusLine final : public QLabel {
+  Q_OBJECT
+
+ public:
+  explicit StatusLine(QWidget* parent);
+
+  // Takes the engine's report of where a run or a single query is.
+  void onProgress(const LookupProgress& progress);
+
+ private:
+  void showStatus();
+
+  QTimer* countdownTimer_ = nullptr;
+  // What is being done, the pause under way, the tallies.
+  QString statusText_;
+  QString pauseText_;
+  int pauseMs_ = 0;
+  QElapsedTimer pauseClock_;
+  QString tallyText_;
+};
+
+}  // namespace qarvo
