@@ -149,6 +149,10 @@ Text userCacheFolder() {
   return utf8ToGbk(xdgHomeNative("XDG_CACHE_HOME", "/.cache") + "/" + kConfigFolderName);
 }
 
+Text userDataFolder() {
+  return utf8ToGbk(xdgHomeNative("XDG_DATA_HOME", "/.local/share") + "/" + kConfigFolderName);
+}
+
 Text userDocumentsFolder() {
   const std::string home = homeNative();
   std::string documents = documentsFromUserDirs(home);

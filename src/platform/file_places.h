@@ -42,6 +42,11 @@ Text userConfigFolder();
 // time. Not created here.
 Text userCacheFolder();
 
+// $XDG_DATA_HOME/qarvo-dorvane, or ~/.local/share/qarvo-dorvane when the
+// variable is unset, empty or not an absolute path: what the program keeps
+// for the user (the look-up history). Not created here.
+Text userDataFolder();
+
 // The user's documents folder, found as xdg-user-dir finds it: the
 // XDG_DOCUMENTS_DIR line of user-dirs.dirs in the configuration home, else the
 // XDG_DOCUMENTS_DIR variable, else the home folder.

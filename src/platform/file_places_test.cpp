@@ -75,6 +75,7 @@ class FilePlacesTest : public ::testing::Test {
   EnvironmentValue home_{"HOME", (scratch_.nativePath() + "/home").c_str()};
   EnvironmentValue configHome_{"XDG_CONFIG_HOME", nullptr};
   EnvironmentValue cacheHome_{"XDG_CACHE_HOME", nullptr};
+  EnvironmentValue dataHome_{"XDG_DATA_HOME", nullptr};
   EnvironmentValue documents_{"XDG_DOCUMENTS_DIR", nullptr};
 };
 
@@ -188,6 +189,27 @@ TEST_F(FilePlacesTest, CacheHomeIsHonouredUnlessUnsetEmptyOrRelative) {
   }
   // Asking does not create it.
   EXPECT_FALSE(std::filesystem::exists(root_ + "/home/.cache"));
+}
+
+TEST_F(FilePlacesTest, DataHomeIsHonouredUnlessUnsetEmptyOrRelative) {
+  struct Case {
+    const char* value;  // nullptr: unset
+    std::string expected;
+  };
+  const Case cases[] = {
+      {nullptr, root_ + "/home/.local/share/qarvo-dorvane"},
+      {"", root_ + "/home/.local/share/qarvo-dorvane"},
+      {"relative/data", root_ + "/home/.local/share/qarvo-dorvane"},
+      {"~/data", root_ + "/home/.local/share/qarvo-dorvane"},
+      {"/srv/data//", "/srv/data/qarvo-dorvane"},
+      {"/srv/数据", "/srv/数据/qarvo-dorvane"},
+  };
+  for (const Case& c : cases) {
+    EnvironmentValue dataHome("XDG_DATA_HOME", c.value);
+    EXPECT_EQ(utf8(userDataFolder()), c.expected) << (c.value ? c.value : "(unset)");
+  }
+  // Asking does not create it.
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/home/.local"));
 }
 
 TEST_F(FilePlacesTest, NeitherPlaceWritableIsReported) {
