@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev llvm
   qt6-base-dev qt6-webengine-dev libqt6opengl6-dev
-  libcurl4-openssl-dev libpcre2-dev zlib1g-dev libopencc-dev opencc
+  libcurl4-openssl-dev libpcre2-dev zlib1g-dev libopencc-dev opencc libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libgumbo-dev
   xvfb xauth x11-utils fonts-wqy-microhei libgl1-mesa-dri
   libcli11-dev libssl-dev openssl qt6-translations-l10n desktop-file-utils appstream
