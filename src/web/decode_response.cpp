@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
@@ -93,6 +94,7 @@ void inflateInto(std::string_view input, Buffer* out) {
     }
     out->insert(out->end(), output, output + produced);
     position += consumed;
+    processPendingEvents();
     if (status != Z_OK)
       break;  // stream end, a fault, or no way forward
     if (consumed == 0 && produced == 0)
@@ -234,6 +236,7 @@ bool convertCharsetInto(std::string_view input, TextView fromCharset, TextView t
       return false;
     out->append(piece);
     at = end;
+    processPendingEvents();
   } while (at < input.size());
   return true;
 }
@@ -255,25 +258,102 @@ bool containsAnyOf(TextView text, TextView alternatives, bool anyMode) {
   return !anyMode;
 }
 
+namespace {
+
+// How many bytes a walk over a page steps over between two looks at the
+// window's events.
+constexpr std::size_t kPumpStride = 4096;
+
+// Searches for ASCII markers in page text, always onwards: every byte is
+// stepped over once however many markers are looked for, where a search
+// from the page's start for each marker would make a page of tags cost its
+// size squared. Steps go by characters, as the program's searches do (a
+// marker never begins on a trail byte), and letter case is ignored. Pending
+// events run every kPumpStride bytes.
+class PageWalk {
+ public:
+  explicit PageWalk(TextView text) : text_(text) {}
+
+  // 0-based index of the first `marker` at or after the character boundary
+  // `from`; npos when there is none.
+  std::size_t find(TextView marker, std::size_t from) {
+    for (std::size_t i = from; i < text_.size() && text_.size() - i >= marker.size();
+         i += charLength(text_, i)) {
+      if (++sinceEvents_ >= kPumpStride) {
+        sinceEvents_ = 0;
+        processPendingEvents();
+      }
+      if (matchesFolded(i, marker))
+        return i;
+    }
+    return TextView::npos;
+  }
+
+ private:
+  // At a character boundary an ASCII marker meets only characters of one
+  // byte, so byte-wise folding is the program's folding here.
+  bool matchesFolded(std::size_t at, TextView marker) const {
+    for (std::size_t j = 0; j < marker.size(); ++j) {
+      if (asciiLower(text_[at + j]) != asciiLower(marker[j]))
+        return false;
+    }
+    return true;
+  }
+
+  TextView text_;
+  std::size_t sinceEvents_ = 0;
+};
+
+// The charset alternatives of one kind, each looked for unquoted, in double
+// and in single quotes.
+struct CharsetForms {
+  std::vector<Text> forms;
+  explicit CharsetForms(TextView alternatives)
+      : forms(splitText(apostrophesToQuote(alternatives), "[fg]")) {}
+  bool foundIn(TextView tag) const {
+    for (const Text& form : forms) {
+      if (findText(tag, form, 1, true) != -1)
+        return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+// The text between the first "<head>" and the next "</head>" (else the whole
+// page), then the text between each "<meta" and the next ">", as the
+// text-between walk over the page gives them, in one pass.
 bool metaCharset(TextView page, int* detected) {
-  static const Text utf8 =
-      apostrophesToQuote("charset=UTF-8[fg]charset=''UTF-8''[fg]charset='UTF-8'");
-  static const Text big5 = apostrophesToQuote("charset=Big5[fg]charset=''Big5''[fg]charset='Big5'");
-  static const Text hkscs =
-      apostrophesToQuote("charset=Big5-HKSCS[fg]charset=''Big5-HKSCS''[fg]charset='Big5-HKSCS'");
+  static const CharsetForms utf8("charset=UTF-8[fg]charset=''UTF-8''[fg]charset='UTF-8'");
+  static const CharsetForms big5("charset=Big5[fg]charset=''Big5''[fg]charset='Big5'");
+  static const CharsetForms hkscs(
+      "charset=Big5-HKSCS[fg]charset=''Big5-HKSCS''[fg]charset='Big5-HKSCS'");
   *detected = 0;
-  Text head = textBetween(page, "<head>", "</head>");
-  TextView area = head.empty() ? page : TextView(head);
-  int position = 0;
+  TextView area = page;
+  {
+    PageWalk walk(page);
+    const std::size_t head = walk.find("<head>", 0);
+    const std::size_t headEnd = head == TextView::npos ? head : walk.find("</head>", head + 6);
+    if (headEnd != TextView::npos && headEnd > head + 6)
+      area = page.substr(head + 6, headEnd - head - 6);
+  }
+  PageWalk walk(area);
+  std::size_t position = 0;
   while (true) {
-    Text tag = textBetween(area, "<meta", ">", &position);
-    if (tag.empty())
+    const std::size_t left = walk.find("<meta", position);
+    const std::size_t right = left == TextView::npos ? left : walk.find(">", left + 5);
+    if (right == TextView::npos)
       return false;
-    if (containsAnyOf(tag, utf8, true)) {
+    const TextView tag = area.substr(left + 5, right - left - 5);
+    if (tag.empty())
+      return false;  // the walk ends at the first empty tag
+    position = right + 1;
+    if (utf8.foundIn(tag)) {
       *detected = 1;
-    } else if (containsAnyOf(tag, big5, true)) {
+    } else if (big5.foundIn(tag)) {
       *detected = 2;
-    } else if (containsAnyOf(tag, hkscs, true)) {
+    } else if (hkscs.foundIn(tag)) {
       *detected = 3;
     } else {
       continue;

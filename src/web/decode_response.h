@@ -33,14 +33,16 @@ bool gzipDecompressorAvailable();
 void setGzipDecompressorAvailable(bool available);
 
 // The gzip (or zlib) stream in `bytes`, inflated in rounds of up to 8192 input
-// and 8192 output bytes until the stream ends, fails or stops making progress.
+// and 8192 output bytes until the stream ends, fails or stops making progress;
+// pending window events run after every round.
 // What came out before a failure is kept. Output beyond kMaxResponseBodyBytes
 // is refused: the result is then empty.
 Bytes gunzipBytes(const Bytes& bytes);
 
 // The charset declared by the page's meta tags (inside <head> when it has
 // one): *detected 1 for UTF-8, 2 for Big5, 3 for Big5-HKSCS; false and 0 when
-// no meta tag declares one of them.
+// no meta tag declares one of them. The page is walked once, whatever it
+// holds, and pending window events run every few KiB of it.
 bool metaCharset(TextView page, int* detected);
 
 // Whether `text` contains any (anyMode) or all of the alternatives separated
@@ -60,7 +62,8 @@ Bytes convertCharset(const Bytes& bytes, TextView fromCharset, TextView toCharse
 // `input` converted as convertCharset does, appended to *out, with
 // `substitute` (in the target charset) for what cannot be converted. Large
 // inputs go through the converter in pieces cut between characters, so the
-// scratch memory stays small and the result is that of one conversion. After
+// scratch memory stays small and the result is that of one conversion;
+// pending window events run after every piece. After
 // an invalid UTF-16 unit (either byte order) the conversion goes on at the
 // next unit. False when a charset is unknown.
 bool convertCharsetInto(std::string_view input, TextView fromCharset, TextView toCharset,

@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
 #include "platform/native_file.h"
 #include "testing/resident_memory.h"
 #include "testing/test_server.h"
+#include "text/text_between.h"
 #include "web/http_request.h"
 
 namespace qarvo {
@@ -221,6 +228,135 @@ TEST(LooksLikeUtf8Test, PumpsOncePerPositionExamined) {
   looksLikeUtf8(bytesOf("a\xC3\xA9\xE4\xB8\xADz"));  // positions: a, C3, E4, z
   setEventPump(previous);
   EXPECT_EQ(pumpCalls, 4);
+}
+
+// ---- pages that must not hang the program ----
+
+// The walk over a page's meta tags as the text-between functions give it,
+// going back to the page's start for every tag: the yardstick for results.
+bool metaCharsetByTextBetween(TextView page, int* detected) {
+  *detected = 0;
+  Text head = textBetween(page, "<head>", "</head>");
+  TextView area = head.empty() ? page : TextView(head);
+  int position = 0;
+  while (true) {
+    Text tag = textBetween(area, "<meta", ">", &position);
+    if (tag.empty())
+      return false;
+    for (int kind = 1; kind <= 3; ++kind) {
+      static const char* const forms[] = {
+          "charset=UTF-8[fg]charset=''UTF-8''[fg]charset='UTF-8'",
+          "charset=Big5[fg]charset=''Big5''[fg]charset='Big5'",
+          "charset=Big5-HKSCS[fg]charset=''Big5-HKSCS''[fg]charset='Big5-HKSCS'"};
+      if (containsAnyOf(tag, apostrophesToQuote(forms[kind - 1]), true)) {
+        *detected = kind;
+        return true;
+      }
+    }
+  }
+}
+
+TEST(MetaCharsetTest, OneWalkReadsTagsAsTheTextBetweenWalkDoes) {
+  const char* pages[] = {"<meta><meta charset=utf-8>",         // an empty tag ends the walk
+                         "<meta a><META CHARSET=big5>",        // letter case
+                         "\x81<meta charset=utf-8>",           // "<" as a trail byte starts no tag
+                         "\x81\x81<meta charset=utf-8>",       // a whole character before it
+                         "<meta<meta charset='Big5-HKSCS'>",   // the tag runs to the first ">"
+                         "<head></head><meta charset=utf-8>",  // an empty head: the whole page
+                         "<head><meta charset=big5>",          // no head end: the whole page
+                         "<HEAD><meta a></HEAD><meta charset=utf-8>",
+                         "<meta charset=utf-8",                   // no ">"
+                         "<meta a>\xB0<meta charset=\"utf-8\">",  // a lead byte eats the "<"
+                         "x<meta\xB0>charset=utf-8>",
+                         ""};
+  for (const char* page : pages) {
+    SCOPED_TRACE(page);
+    int expected = -1, detected = -1;
+    const bool found = metaCharsetByTextBetween(page, &expected);
+    EXPECT_EQ(metaCharset(page, &detected), found);
+    EXPECT_EQ(detected, expected);
+  }
+}
+
+// Fails the whole run, loudly, when `work` has not ended within `limit`.
+template <typename Work>
+void endsWithin(std::chrono::seconds limit, const char* what, Work work) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!ended.wait_for(lock, limit, [&] { return done; })) {
+      std::fprintf(stderr, "%s did not end within %lld s\n", what,
+                   static_cast<long long>(limit.count()));
+      std::_Exit(1);
+    }
+  });
+  work();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  ended.notify_one();
+  watchdog.join();
+}
+
+TEST(MetaCharsetTest, AHostilePageIsWalkedOnceWithEventsRunning) {
+  // 4 MiB: a walk that went back to the page's start for every tag would
+  // take most of an hour here; one that walks onwards takes milliseconds.
+  constexpr std::size_t kPage = 4u << 20;
+  auto repeated = [](std::string_view unit, std::string_view tail = {}) {
+    std::string page;
+    page.reserve(kPage);
+    while (page.size() + unit.size() + tail.size() <= kPage)
+      page += unit;
+    return page + std::string(tail);
+  };
+  struct Case {
+    const char* name;
+    std::string page;
+    bool found;
+    int detected;
+  };
+  const Case cases[] = {
+      {"tags", repeated("<meta a>"), false, 0},
+      {"tags, then Big5", repeated("<meta a>", "<meta charset=\"Big5\">"), true, 2},
+      {"an open head, tags", "<head>" + repeated("<meta a>"), false, 0},
+      {"tags never closed", repeated("<meta"), false, 0},
+      {"only tag openers", repeated("<"), false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventPump previous = setEventPump(&countingPump);
+    pumpCalls = 0;
+    int detected = -1;
+    bool found = false;
+    endsWithin(std::chrono::seconds(120), c.name, [&] { found = metaCharset(c.page, &detected); });
+    setEventPump(previous);
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(detected, c.detected);
+    // Events run every 4 KiB stepped over; a page is stepped over at most
+    // twice (once to look for the head, once for the tags).
+    EXPECT_GE(pumpCalls, static_cast<int>(kPage / 4096) - 1);
+    EXPECT_LE(pumpCalls, static_cast<int>(2 * kPage / 4096) + 2);
+  }
+}
+
+TEST(DecodeResponseTest, DecompressingAndConvertingLetEventsRun) {
+  // Mode 2: neither the meta tags nor the UTF-8 check are looked at, so only
+  // the inflating (8 KiB a round) and the conversion pump.
+  std::string page;
+  while (page.size() < (2u << 20))
+    page += "<tr><td>" + kChinese + "</td></tr>\n";
+  const std::string packed = gzipCompress(page);
+  EventPump previous = setEventPump(&countingPump);
+  pumpCalls = 0;
+  int settled = 0;
+  const Text text = decode(packed, 2, &settled);
+  setEventPump(previous);
+  EXPECT_EQ(settled, 2);
+  EXPECT_EQ(text, gbk(page));
+  EXPECT_GE(pumpCalls, static_cast<int>(page.size() / 8192));
 }
 
 TEST(ConvertCharsetTest, LenientAndUnknownCharsets) {
