@@ -66,7 +66,10 @@ TEST(BrowserSignInTest, PastPageTenTheBrowserSignsInAndItsCookieGoesWithPageElev
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(box->isModal());
     EXPECT_TRUE(window.visible(control::kBrowser));
-    EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 0, window.width(), window.height()));
+    EXPECT_EQ(window.browserPane()->geometry(),
+              QRect(0, window.signInBanner()->height(), window.width(),
+                    window.height() - window.signInBanner()->height()));
+    EXPECT_TRUE(window.signInBanner()->text().startsWith(QStringLiteral("chinaz.com 要求登录")));
     EmbeddedBrowser* browser = window.browserPane()->browser();
     ASSERT_NE(browser, nullptr);
     // No page 11 yet.

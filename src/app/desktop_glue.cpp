@@ -1,7 +1,9 @@
 #include "app/desktop_glue.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <chrono>
@@ -61,8 +63,35 @@ int buttonId(QMessageBox::StandardButton button) {
 
 }  // namespace
 
+// A key held down, or pressed without a release (an input method or an
+// automation tool that sends the press and then fails), repeats: each repeat
+// of Escape or Return would close the next dialog the moment it opens, the
+// list-entry window and the end of a run's message among them. A dialog
+// answers a key that was pressed for it, never its repeats.
+class KeyRepeatGuard final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+      return false;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (!key->isAutoRepeat())
+      return false;
+    if (key->key() != Qt::Key_Escape && key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+      return false;
+    return qobject_cast<QDialog*>(static_cast<QWidget*>(watched)->window()) != nullptr;
+  }
+};
+
 void installDesktopGlue() {
   setEventPump(&qtEventPump);
+  static QPointer<KeyRepeatGuard> guard;
+  if (guard.isNull() && QCoreApplication::instance() != nullptr) {
+    guard = new KeyRepeatGuard(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(guard);
+  }
   setMessageBoxHandler([](const Text& text, const Text& title, unsigned style) {
     return showDesktopMessageBox(text, title, style, false);
   });

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QObject>
 #include <QTimer>
 
@@ -59,6 +62,23 @@ TEST(DesktopEventPump, ProcessesEventsAtMostEveryFiveMilliseconds) {
   EXPECT_GE(event.runs, 1) << "events were never processed";
   EXPECT_LE(event.runs, elapsed / 5 + 2) << "after " << elapsed << " ms";
   QCoreApplication::processEvents();
+}
+
+// A key stuck down (an input method or a tool that sent the press and never
+// the release) repeats: its repeats must not close every dialog that opens,
+// while a key pressed for the dialog still does.
+TEST(DesktopKeyRepeat, RepeatsOfEscapeAndReturnDoNotCloseADialog) {
+  installDesktopGlue();
+  QDialog dialog;
+  dialog.show();
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+    QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), /*autorep=*/true);
+    QApplication::sendEvent(&dialog, &repeat);
+    EXPECT_TRUE(dialog.isVisible()) << key;
+  }
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&dialog, &press);
+  EXPECT_FALSE(dialog.isVisible());
 }
 
 }  // namespace

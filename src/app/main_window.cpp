@@ -167,6 +167,14 @@ void MainWindow::applyAutoSaveRule() {
 
 void MainWindow::onInputButton() {
   static const Text prompt = gbk("请输入域名列表：");
+  if (engine_.lookupActive()) {
+    // The window is modal: the look-up under it waits until it closes, and
+    // says so rather than seeming to hang.
+    LookupProgress notice;
+    notice.stage = LookupProgress::Stage::kNotice;
+    notice.notice = gbk("查询已暂停：关闭“邮箱”窗口后继续");
+    statusLine_->onProgress(notice);
+  }
   AskTextResult result = askText(tag(control::kInputButton), prompt);
   if (result.accepted)
     setTag(control::kInputButton, result.text);

@@ -118,6 +118,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void setRowNote(int row, const Text& note) override { results_->setRowNote(row, note); }
   // The browser pane and the desktop (main_window_desktop.cpp).
   bool browserNavigate(const std::string& url) override;
+  void setBrowserBanner(const Text& text) override;
   Text browserCookieText() override;
   int messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) override;
   void beep() override;
@@ -153,6 +154,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void updateHeaderAnimation();
   void onHeaderClicked(int column);
   void keepAcceptableNumber(QLineEdit* edit);
+  void placeBrowser();
   // Shows or hides the browser pane with the sign-in banner over it.
   void showSignInPane(bool on);
 

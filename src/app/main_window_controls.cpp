@@ -275,16 +275,21 @@ void MainWindow::buildControls() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  // The browser covers the whole client area when it is shown for a sign-in,
-  // under a banner that says what to do.
-  browser_->setGeometry(0, 0, width(), height());
-  signInBanner_->setGeometry(0, 0, width(), kBannerHeight);
+  placeBrowser();
   // The result list takes the room the window gets, less the status line
   // under it; the controls above it keep their places.
   const int listWidth = std::max(kListMinWidth, width() - 2 * kListLeft);
   const int listHeight = std::max(kListMinHeight, height() - kListTop - kListLeft - kStatusHeight);
   results_->widget()->setGeometry(kListLeft, kListTop, listWidth, listHeight);
   statusLine_->setGeometry(kListLeft, kListTop + listHeight + 4, listWidth, kStatusHeight);
+}
+
+void MainWindow::placeBrowser() {
+  // The browser takes the client area when it is shown for a sign-in or a
+  // verification, under a banner of its own that says what to do: the page's
+  // first lines (a sign-in form, a confirmation) are never under it.
+  signInBanner_->setGeometry(0, 0, width(), kBannerHeight);
+  browser_->setGeometry(0, kBannerHeight, width(), std::max(0, height() - kBannerHeight));
 }
 
 void MainWindow::keepAcceptableNumber(QLineEdit* edit) {

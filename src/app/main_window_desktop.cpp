@@ -32,7 +32,7 @@ void MainWindow::showSignInPane(bool on) {
 bool MainWindow::browserNavigate(const std::string& url) {
   if (closing_)
     return false;
-  browser_->setGeometry(0, 0, width(), height());
+  placeBrowser();
   if (browser_->navigate(QString::fromStdString(url)))
     return true;
   // No pane to sign in with: say why instead of showing a blank one. Once per
@@ -47,6 +47,10 @@ bool MainWindow::browserNavigate(const std::string& url) {
     showMessageBox(fromDisplay(text), gbk("信息："), mb::kOk | mb::kIconInformation);
   }
   return false;
+}
+
+void MainWindow::setBrowserBanner(const Text& text) {
+  signInBanner_->setText(toDisplay(text));
 }
 
 Text MainWindow::browserCookieText() {

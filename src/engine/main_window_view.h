@@ -95,6 +95,8 @@ class MainWindowView {
   // False when there is no browser to show (it could not start; the window
   // has told the user why).
   virtual bool browserNavigate(const std::string& url) = 0;
+  // What the banner above the browser tells the user to do there (GBK).
+  virtual void setBrowserBanner(const Text& text) { (void)text; }
   virtual Text browserCookieText() = 0;  // "name=value; ..." of the loaded site
 
   // Desktop services.
