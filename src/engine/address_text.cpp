@@ -1,10 +1,78 @@
 #include "engine/address_text.h"
 
+#include <unordered_set>
+
+#include "engine/address_check.h"
 #include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
+#include "text/com_regex.h"
 
 namespace qarvo {
+
+namespace {
+
+// An address as people write it. Chinese text around an address has no
+// blank before or after it, so the local part may end in Han (or kana,
+// hangul) characters ("zhang.李四", "李四") but never has them before other
+// letters: in prose ("发到sales@x.com") the address starts after them. For
+// the same reason the last label of the domain is of one kind only
+// ("x.com联系" ends at "com"). Labels are runs of letters and digits joined
+// by hyphens, so a hyphen or a dot at either end is left out.
+const Text& addressPattern() {
+  // A letter, mark or digit; the same, not Chinese, Japanese or Korean; those.
+  static const std::string any = R"([^\p{P}\p{S}\p{Z}\p{C}])";
+  static const std::string latin =
+      R"([^\p{P}\p{S}\p{Z}\p{C}\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}])";
+  static const std::string han = R"([\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}])";
+  static const Text pattern = "(?:(?:" + latin + "|_)(?:" + latin + "|[._%+-])*" + han + "*|" +
+                              han + "+)@(?:" + any + "+(?:-+" + any + "+)*\\.)+(?:" + latin +
+                              "+(?:-+" + latin + "+)*|" + han + "+(?:-+" + han + "+)*)";
+  return pattern;
+}
+
+}  // namespace
+
+PickedAddresses pickAddresses(TextView gbkText) {
+  PickedAddresses picked;
+  ComRegex address;
+  address.create(addressPattern(), false, false, true);
+  std::unordered_set<Text> seen;  // ASCII-folded
+  Text key;
+  int lineNumber = 0;
+  size_t begin = 0;
+  while (begin < gbkText.size()) {
+    // LF is never a trail byte, so lines split on bytes.
+    size_t end = gbkText.find('\n', begin);
+    if (end == TextView::npos)
+      end = gbkText.size();
+    const TextView line = gbkText.substr(begin, end - begin);
+    begin = end + 1;
+    ++lineNumber;
+    if (trimWhiteSpaceAndFullWidthSpaces(line).empty())
+      continue;
+    bool found = false;
+    // "@" may be a trail byte, but without the byte there is no address.
+    const int matches = line.find('@') == TextView::npos ? 0 : address.execute(line);
+    for (int n = 1; n <= matches; ++n) {
+      Text match = address.matchValue(n);
+      if (!isEmailAddress(match))
+        continue;  // too long for any mail system
+      found = true;
+      key = match;
+      asciiToLowerInPlace(&key);
+      if (!seen.insert(key).second) {
+        ++picked.duplicates;
+        continue;
+      }
+      picked.addresses.push_back(std::move(match));
+      picked.lines.push_back(lineNumber);
+    }
+    if (!found)
+      picked.linesWithoutAddress.push_back(lineNumber);
+  }
+  return picked;
+}
 
 std::vector<Text> splitAddressList(TextView source) {
   std::vector<Text> elements;

@@ -1,5 +1,6 @@
-// Address list handling: splitting the entered list, trimming, the URL
-// encoding of an address, and the file-name check for result files.
+// Address list handling: picking the addresses out of pasted text, splitting
+// the entered list, trimming, the URL encoding of an address, and the
+// file-name check for result files.
 #pragma once
 
 #include <string>
@@ -8,6 +9,26 @@
 #include "platform/text.h"
 
 namespace qarvo {
+
+// The e-mail addresses found in a text, each once.
+struct PickedAddresses {
+  std::vector<Text> addresses;           // GBK, in the order first met
+  std::vector<int> lines;                // the 1-based line each address was met on
+  std::vector<int> linesWithoutAddress;  // lines with text but no address (1-based)
+  int duplicates = 0;                    // addresses met again and dropped
+};
+
+// Picks the e-mail addresses out of GBK text as people paste it: one per
+// line, several on a line ("a@x.cn; b@y.cn"), in a name line
+// ("王五 <sales@demo-trade.com>") or in prose. A local part is letters (any
+// script), digits and "._%+-"; a domain is two or more labels of letters,
+// digits and inner hyphens. Punctuation around an address (ASCII or
+// full-width, such as "." "," ";" ">" ")" "。" "，") is not part of it, and
+// neither is text of another script run on to it ("发到sales@x.com联系"
+// gives "sales@x.com"). Addresses that differ only in ASCII case count once,
+// the first spelling kept. Lines end at LF (a CR before it is a blank); a
+// line of blanks (spaces, tabs, full-width spaces) holds no text.
+PickedAddresses pickAddresses(TextView gbkText);
 
 // Splits the entered address list into elements. Every CR LF and every "|"
 // separates two elements; two adjacent separators keep an empty element

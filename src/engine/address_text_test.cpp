@@ -12,6 +12,65 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+std::vector<std::string> utf8(const std::vector<Text>& gbkTexts) {
+  std::vector<std::string> out;
+  for (const Text& text : gbkTexts)
+    out.push_back(gbkToUtf8(text));
+  return out;
+}
+
+TEST(PickAddresses, FindsAddressesAsPeoplePasteThem) {
+  struct Case {
+    std::string text;  // UTF-8
+    std::vector<std::string> addresses;
+  };
+  const std::string tooLong = std::string(250, 'x') + "@x.com";
+  const std::vector<Case> cases = {
+      {"王五 <sales@demo-trade.com>", {"sales@demo-trade.com"}},
+      {"a@x.cn; b@y.cn", {"a@x.cn", "b@y.cn"}},
+      {"a@x.cn,b@y.cn|c@z.cn", {"a@x.cn", "b@y.cn", "c@z.cn"}},
+      {"请联系 zhang.wei@例子.cn。谢谢", {"zhang.wei@例子.cn"}},
+      {"（邮箱：li@x.com），或 “wang@y.com”", {"li@x.com", "wang@y.com"}},
+      // Prose run on to an address from either side stays out of it.
+      {"发到sales@x.com联系我们", {"sales@x.com"}},
+      {"李四@例子.中国", {"李四@例子.中国"}},
+      {"zhang.李四@x.cn", {"zhang.李四@x.cn"}},
+      {"jörg@münchen.de", {"jörg@münchen.de"}},
+      {"first.last+tag_1%x@sub.example.co.uk", {"first.last+tag_1%x@sub.example.co.uk"}},
+      {"mailto:a@b.com?subject=x", {"a@b.com"}},
+      {"end a@x.cn. (b@y-z.com.cn) c@d.com- .e@f.com",
+       {"a@x.cn", "b@y-z.com.cn", "c@d.com", "e@f.com"}},
+      {"\t　a@x.cn　\r", {"a@x.cn"}},
+      {"dept/sales@a.com ../up@a.com", {"sales@a.com", "up@a.com"}},
+      // Not addresses: no "@", no dot in the domain, a label ending in a
+      // hyphen, nothing before the "@", too long for a mail system.
+      {"a;b", {}},
+      {"a@b", {}},
+      {"a@x-.cn", {}},
+      {"@x.cn", {}},
+      {tooLong, {}},
+      // 丂 is 81 40 in GBK: its trail byte is an "@", and no address.
+      {"ab丂cd.cn", {}},
+  };
+  for (const Case& c : cases) {
+    const PickedAddresses picked = pickAddresses(utf8ToGbk(c.text));
+    EXPECT_EQ(utf8(picked.addresses), c.addresses) << c.text;
+    EXPECT_EQ(picked.duplicates, 0) << c.text;
+    EXPECT_EQ(picked.linesWithoutAddress.size(), c.addresses.empty() ? 1u : 0u) << c.text;
+  }
+}
+
+TEST(PickAddresses, DropsDuplicatesOfAnyCaseAndNamesTheLines) {
+  const PickedAddresses picked = pickAddresses(
+      gbk("Sales@X.cn\r\n\r\n  　\r\n张三（经理）\r\nb@y.cn sales@x.CN; c@z.cn\nb@y.cn\na;b"));
+  EXPECT_THAT(utf8(picked.addresses), ElementsAre("Sales@X.cn", "b@y.cn", "c@z.cn"));
+  EXPECT_THAT(picked.lines, ElementsAre(1, 5, 5));
+  EXPECT_EQ(picked.duplicates, 2);
+  // Blank lines are no lines without an address.
+  EXPECT_THAT(picked.linesWithoutAddress, ElementsAre(4, 7));
+  EXPECT_THAT(pickAddresses("").addresses, IsEmpty());
+}
+
 TEST(SplitAddressList, LineBreaksAndBarsSeparate) {
   EXPECT_THAT(splitAddressList("a@x.com\r\nb@y.com\r\n"), ElementsAre("a@x.com", "b@y.com"));
   EXPECT_THAT(splitAddressList("a||b"), ElementsAre("a", "", "b"));

@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 
-#include "engine/address_check.h"
 #include "engine/address_text.h"
 #include "engine/page_extraction.h"
 #include "platform/code_page.h"
@@ -270,6 +269,16 @@ void LookupEngine::runQueries() {
   static const Text kClipboardAsk2 = gbk(" 个邮箱地址，是否查询？");
   static const Text kClipboardEmpty =
       gbk("没有要查询的邮箱：请点击“邮箱”按钮输入邮箱列表（剪贴板中也没有邮箱地址）。");
+  static const Text kListEmpty = gbk("输入的邮箱列表中没有邮箱地址：请点击“邮箱”按钮修改。");
+  static const Text kRead1 = gbk("已读取 ");
+  static const Text kRead2 = gbk(" 个邮箱");
+  static const Text kOpen = gbk("（");
+  static const Text kClose = gbk("）");
+  static const Text kComma = gbk("，");
+  static const Text kDuplicates1 = gbk("去掉重复 ");
+  static const Text kDuplicates2 = gbk(" 个");
+  static const Text kSkipped1 = gbk("跳过没有邮箱的 ");
+  static const Text kSkipped2 = gbk(" 行");
 
   if (view_.caption(control::kStartButton) != idleCaption()) {
     // A run is active further down this call stack; the wait or fetch in
@@ -281,40 +290,44 @@ void LookupEngine::runQueries() {
   if (!allowed(UserAction::kStart))
     return;
 
-  // The list entered, else the clipboard; the clipboard may hold anything
-  // (a note, a URL), so only its e-mail addresses are taken, and only when
-  // the user agrees.
+  // The list entered, else the clipboard. Either may hold anything (names,
+  // a note, a URL, "a@x.cn; b@y.cn"): only its e-mail addresses are taken,
+  // each once, and the clipboard's only when the user agrees.
   const Text entered = view_.tag(control::kInputButton);
-  LookupRequest request = requestFromControls();
-  if (!entered.empty()) {
-    for (const Text& element : splitAddressList(entered)) {
-      Text address(trimBlanks(element));
-      if (!address.empty())  // blank lines are no addresses
-        request.addresses.push_back(std::move(address));
-    }
-  } else {
-    for (const Text& element : splitAddressList(view_.clipboardText())) {
-      Text address(trimBlanks(element));
-      if (isEmailAddress(address))
-        request.addresses.push_back(std::move(address));
-    }
-    if (request.addresses.empty()) {
-      view_.messageBox(kClipboardEmpty, infoTitle(), mb::kOk | mb::kIconInformation, false);
-      return;
-    }
-    const Text question =
-        kClipboardAsk1 + std::to_string(request.addresses.size()) + kClipboardAsk2;
+  const bool fromClipboard = entered.empty();
+  PickedAddresses picked = pickAddresses(fromClipboard ? view_.clipboardText() : entered);
+  if (picked.addresses.empty()) {
+    view_.messageBox(fromClipboard ? kClipboardEmpty : kListEmpty, infoTitle(),
+                     mb::kOk | mb::kIconInformation, false);
+    return;
+  }
+  if (fromClipboard) {
+    const Text question = kClipboardAsk1 + std::to_string(picked.addresses.size()) + kClipboardAsk2;
     if (view_.messageBox(question, infoTitle(), mb::kYesNo | mb::kIconInformation, false) !=
         mb::kIdYes) {
       return;
     }
     if (view_.caption(control::kStartButton) != idleCaption() || !allowed(UserAction::kStart))
       return;  // something started while the question was open
-    request = [&] {
-      LookupRequest fresh = requestFromControls();
-      fresh.addresses = std::move(request.addresses);
-      return fresh;
-    }();
+  }
+  LookupRequest request = requestFromControls();
+  request.addresses = std::move(picked.addresses);
+  {
+    // What was taken, for the status line: a list that lost lines or
+    // duplicates says so.
+    Text text = kRead1 + std::to_string(request.addresses.size()) + kRead2;
+    Text dropped;
+    if (picked.duplicates > 0)
+      dropped = kDuplicates1 + std::to_string(picked.duplicates) + kDuplicates2;
+    if (!picked.linesWithoutAddress.empty())
+      dropped += (dropped.empty() ? Text() : kComma) + kSkipped1 +
+                 std::to_string(picked.linesWithoutAddress.size()) + kSkipped2;
+    if (!dropped.empty())
+      text += kOpen + dropped + kClose;
+    LookupProgress notice;
+    notice.stage = LookupProgress::Stage::kNotice;
+    notice.notice = std::move(text);
+    report(notice);
   }
 
   setQueryStopFlag(false);
