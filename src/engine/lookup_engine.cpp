@@ -226,6 +226,10 @@ LookupRequest LookupEngine::requestFromControls() const {
 
 bool LookupEngine::signIn(const ServiceDescription& service, Text* cookies) {
   static const Text kPrompt = gbk("要求登录才能查询更多页！登录完成点击确定按钮继续");
+  static const Text kBanner =
+      gbk(" 要求登录才能查询更多页：请在下面的页面中登录，完成后点击窗口右下角提示框中的“确定”按钮"
+          "继续查询。");
+  view_.setBrowserBanner(Text(service.name) + kBanner);
   if (!view_.browserNavigate(service.signInUrl))
     return false;  // no browser to sign in with; the window has said why
   view_.setVisible(control::kBrowser, true);
@@ -251,6 +255,10 @@ bool LookupEngine::passWall(const ServiceDescription& service, const Text& keptP
   if (view_.messageBox(question, infoTitle(), mb::kYesNo | mb::kIconInformation, false) !=
       mb::kIdYes)
     return false;
+  static const Text kBanner = gbk(
+      " 显示了本程序无法识别的页面：如果是验证页面，请在下面完成验证，然后点击窗口右下角提示框中的"
+      "“确定”按钮继续查询。");
+  view_.setBrowserBanner(Text(service.name) + kBanner);
   if (!view_.browserNavigate(url))
     return false;
   view_.setVisible(control::kBrowser, true);
