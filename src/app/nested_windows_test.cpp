@@ -98,6 +98,11 @@ class NestedWindowsTest : public ::testing::Test {
     if (entry != nullptr && entry->isVisible() && entry->windowHandle() != nullptr &&
         entry->windowHandle()->isExposed() && firstSight(entry)) {
       ++openings;
+      // A run under the window waits for it, and says so.
+      if (window->engine().lookupActive()) {
+        EXPECT_TRUE(window->statusLine()->text().startsWith(QStringLiteral("查询已暂停")))
+            << window->statusLine()->text().toStdString();
+      }
       shownTexts.push_back(entry->findChild<QPlainTextEdit*>(QStringLiteral("编辑框正文"))
                                ->toPlainText()
                                .toStdString());
