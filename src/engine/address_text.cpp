@@ -18,16 +18,23 @@ namespace {
 // letters: in prose ("发到sales@x.com") the address starts after them. For
 // the same reason the last label of the domain is of one kind only
 // ("x.com联系" ends at "com"). Labels are runs of letters and digits joined
-// by hyphens, so a hyphen or a dot at either end is left out.
+// by hyphens, so a hyphen or a dot at either end is left out. The address
+// (group 1) is tried only where a run of local-part characters begins, its
+// leading dots and signs passed over, so that no run is scanned twice: a
+// long line costs time in proportion to its length.
 const Text& addressPattern() {
   // A letter, mark or digit; the same, not Chinese, Japanese or Korean; those.
   static const std::string any = R"([^\p{P}\p{S}\p{Z}\p{C}])";
   static const std::string latin =
       R"([^\p{P}\p{S}\p{Z}\p{C}\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}])";
   static const std::string han = R"([\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}])";
-  static const Text pattern = "(?:(?:" + latin + "|_)(?:" + latin + "|[._%+-])*" + han + "*|" +
-                              han + "+)@(?:" + any + "+(?:-+" + any + "+)*\\.)+(?:" + latin +
-                              "+(?:-+" + latin + "+)*|" + han + "+(?:-+" + han + "+)*)";
+  static const std::string signs = "[._%+-]";
+  static const std::string local = "(?:" + latin + "|_)(?:" + latin + "|" + signs + ")*" + han +
+                                   "*|(?<!" + han + ")" + han + "+";
+  static const std::string domain = "(?:" + any + "+(?:-+" + any + "+)*\\.)+(?:" + latin +
+                                    "+(?:-+" + latin + "+)*|" + han + "+(?:-+" + han + "+)*)";
+  static const Text pattern =
+      "(?<!" + latin + ")(?<!" + signs + ")[.%+-]*((?:" + local + ")@" + domain + ")";
   return pattern;
 }
 
@@ -55,7 +62,7 @@ PickedAddresses pickAddresses(TextView gbkText) {
     // "@" may be a trail byte, but without the byte there is no address.
     const int matches = line.find('@') == TextView::npos ? 0 : address.execute(line);
     for (int n = 1; n <= matches; ++n) {
-      Text match = address.matchValue(n);
+      Text match = address.subMatchValue(n, 1);
       if (!isEmailAddress(match))
         continue;  // too long for any mail system
       found = true;
