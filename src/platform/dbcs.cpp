@@ -35,7 +35,62 @@ inline bool matchesAt(TextView text, std::size_t at, TextView what, bool ignoreC
   return true;
 }
 
+inline bool isDigit(char c) {
+  return static_cast<unsigned char>(c - '0') <= 9;
+}
+
+// Whether a hit of `what` may end inside a four-byte character of the text,
+// known from `what` alone: only where it ends in a lone lead byte or in a
+// lead byte and a digit can the text go on with the rest of such a character.
+bool mayEndInsideFourBytes(TextView what) {
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < what.size(); i += charLength(what, i))
+    last = i;
+  const std::size_t n = what.size() - last;
+  return (n == 1 && isLeadByte(static_cast<unsigned char>(what[last]))) ||
+         (n == 2 && isDigit(what[last + 1]));
+}
+
+// The first character boundary at or after `target`, walking on from the
+// boundary `boundary`; ASCII runs eight bytes at a time.
+std::size_t nextBoundary(TextView text, std::size_t boundary, std::size_t target) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  while (boundary < target) {
+    if (boundary + 8 <= target) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + boundary, 8);
+      if ((word & kHighBits) == 0) {
+        boundary += 8;
+        continue;
+      }
+    }
+    boundary += charLength(text, boundary);
+  }
+  return boundary;
+}
+
 }  // namespace
+
+bool cutsFourByteCharacter(TextView text, std::size_t at, std::size_t length) {
+  const std::size_t end = at + length;
+  if (end >= text.size() || length == 0)
+    return false;
+  // Inside a four-byte character, the byte at `end` is one of its digits or
+  // the lead byte of its second half. Anything else ends a character, so the
+  // walk below is only needed near four-byte text.
+  const auto next = static_cast<unsigned char>(text[end]);
+  const bool secondHalf =
+      next >= 0x81 && next <= 0xFE && end + 1 < text.size() && isDigit(text[end + 1]);
+  if (!isDigit(text[end]) && !secondHalf)
+    return false;
+  for (std::size_t i = at; i < end;) {
+    const std::size_t n = charLength(text, i);
+    if (i + n > end)
+      return n == 4;
+    i += n;
+  }
+  return false;
+}
 
 Text asciiToUpper(TextView text) {
   Text out(text);
@@ -108,10 +163,15 @@ void asciiToLowerInPlace(Text* text) {
         continue;
       }
     }
-    std::size_t n = charLength(out, i);
-    if (n == 1)
-      data[i] = asciiLower(data[i]);
-    i += n;
+    // Lead-and-trail pairs are enough here, as in the blocks above: a
+    // four-byte character folds as its two pairs do (none of its bytes is a
+    // letter that starts a character).
+    if (isLeadByte(static_cast<unsigned char>(data[i])) && i + 1 < size) {
+      i += 2;
+      continue;
+    }
+    data[i] = asciiLower(data[i]);
+    ++i;
   }
 }
 
@@ -191,30 +251,31 @@ int findText(TextView text, TextView what, int start, bool ignoreCase) {
   if (from >= text.size())
     return -1;
   // Walk characters from the beginning so that `from` landing on a trail byte
-  // does not start a character boundary there. For a plain byte needle that
-  // starts with an ASCII byte we can skip ahead with memchr between candidates.
-  std::size_t i = 0;
+  // does not start a character boundary there. For a needle whose first byte
+  // does not fold, memchr skips ahead between candidates.
   const std::size_t last = text.size() - what.size();
-  const unsigned char first = static_cast<unsigned char>(what[0]);
-  const bool fastSkip =
-      !ignoreCase || !((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'));
+  const char first = asciiLower(what[0]);
+  const bool fastSkip = !ignoreCase || first == asciiUpper(first);
+  const bool mayCut = mayEndInsideFourBytes(what);
+  std::size_t i = nextBoundary(text, 0, from);
   while (i <= last) {
-    if (i >= from) {
-      if (fastSkip) {
-        // Jump to the next byte equal to the needle's first byte, then resync
-        // the character boundary by walking from the current boundary.
-        const void* hit = std::memchr(text.data() + i, what[0], last - i + 1);
-        if (hit == nullptr)
-          return -1;
-        std::size_t h = static_cast<const char*>(hit) - text.data();
-        while (i < h)
-          i += charLength(text, i);
-        if (i != h)
-          continue;  // the byte was a trail byte; go on from the next boundary
-      }
-      if (matchesAt(text, i, what, ignoreCase))
-        return static_cast<int>(i + 1);
+    if (fastSkip) {
+      // Jump to the next byte equal to the needle's first byte, then resync
+      // the character boundary by walking from the current boundary.
+      const void* hit = std::memchr(text.data() + i, what[0], last - i + 1);
+      if (hit == nullptr)
+        return -1;
+      const std::size_t h = static_cast<const char*>(hit) - text.data();
+      i = nextBoundary(text, i, h);
+      if (i != h)
+        continue;  // the byte was a trail byte; go on from the next boundary
+    } else if (asciiLower(text[i]) != first) {
+      i += charLength(text, i);
+      continue;
     }
+    if (matchesAt(text, i, what, ignoreCase) &&
+        !(mayCut && cutsFourByteCharacter(text, i, what.size())))
+      return static_cast<int>(i + 1);
     i += charLength(text, i);
   }
   return -1;
@@ -227,8 +288,12 @@ int findLastText(TextView text, TextView what, int limit, bool ignoreCase) {
   if (what.empty() || what.size() > end)
     return -1;
   int found = -1;
+  const char first = asciiLower(what[0]);
+  const bool mayCut = mayEndInsideFourBytes(what);
   for (std::size_t i = 0; i + what.size() <= end; i += charLength(text, i)) {
-    if (matchesAt(text, i, what, ignoreCase))
+    // A first byte that differs even folded rules the place out cheaply.
+    if (asciiLower(text[i]) == first && matchesAt(text, i, what, ignoreCase) &&
+        !(mayCut && cutsFourByteCharacter(text, i, what.size())))
       found = static_cast<int>(i + 1);
   }
   return found;
@@ -239,8 +304,11 @@ Text replaceAllText(TextView text, TextView what, TextView with, bool ignoreCase
     return Text(text);
   Text out;
   out.reserve(text.size());
+  const char first = asciiLower(what[0]);
+  const bool mayCut = mayEndInsideFourBytes(what);
   for (std::size_t i = 0; i < text.size();) {
-    if (matchesAt(text, i, what, ignoreCase)) {
+    if (asciiLower(text[i]) == first && matchesAt(text, i, what, ignoreCase) &&
+        !(mayCut && cutsFourByteCharacter(text, i, what.size()))) {
       out.append(with);
       i += what.size();
     } else {

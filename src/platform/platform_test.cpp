@@ -311,23 +311,6 @@ TEST(Dbcs, SearchesNeverStartOnATrailByte) {
   EXPECT_EQ(replaceAllText("\xD5\x5C\\", "\\", "\\\\"), "\xD5\x5C\\\\");
 }
 
-// A four-byte GB18030 character is two units, a lead byte and a digit each:
-// no search finds a digit or a character inside it, whichever way it walks.
-TEST(Dbcs, FourByteCharactersAreTwoUnits) {
-  const Text emoji = utf8ToGbk("😀");  // 94 39 FC 36
-  ASSERT_EQ(emoji, "\x94\x39\xFC\x36");
-  const Text text = "9" + emoji + "6" + emoji;
-  EXPECT_EQ(findText(text, "9"), 1);
-  EXPECT_EQ(findText(text, "9", 2), -1);
-  EXPECT_EQ(findText(text, "6"), 6);
-  EXPECT_EQ(findText(text, "6", 7), -1);
-  EXPECT_EQ(findText(text, "\xFC\x36"), 4);  // the second unit of a character
-  EXPECT_EQ(findLastText(text, "6"), 6);
-  EXPECT_EQ(findLastText(text, "\x39\xFC"), -1);
-  EXPECT_EQ(replaceAllText(text, "6", "-"), "9" + emoji + "-" + emoji);
-  EXPECT_EQ(asciiToUpper(text), text);
-}
-
 TEST(Dbcs, SearchPositionsAndCaseFolding) {
   EXPECT_EQ(findText("abcABC", "ABC"), 4);
   EXPECT_EQ(findText("abcABC", "ABC", 1, true), 1);

@@ -3,10 +3,9 @@
 // A Text is a byte string in the system code page, GB18030 (GBK's superset,
 // so GBK text is Text as it stands): one byte below 0x80 is one character, a
 // byte of 0x80 or above starts a double-byte unit, and a four-byte character
-// is two such units (a lead byte and a digit, twice). Positions handed across
-// the program's interfaces are
-// 1-based byte positions, -1 meaning "not found". A Bytes is a counted byte
-// buffer (response bodies, side-file values).
+// (a lead byte and a digit, twice) is one unit. Positions handed across the
+// program's interfaces are 1-based byte positions, -1 meaning "not found". A
+// Bytes is a counted byte buffer (response bodies, side-file values).
 #pragma once
 
 #include <cstdint>

@@ -15,7 +15,8 @@ std::vector<Text> splitText(TextView text, TextView separator) {
   std::size_t pieceStart = 0;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (text.compare(i, separator.size(), separator) == 0) {
+    if (text.compare(i, separator.size(), separator) == 0 &&
+        !cutsFourByteCharacter(text, i, separator.size())) {
       parts.emplace_back(text.substr(pieceStart, i - pieceStart));
       i += separator.size();
       pieceStart = i;

@@ -5,7 +5,8 @@
 // calling again with the same position variable. Positions are 1-based byte
 // positions; a position at or below 1 means "from the beginning". Marker
 // searches ignore ASCII letter case and step over double-byte characters (a
-// marker never matches from the trail byte of a GBK character).
+// marker never matches from the trail byte of a GBK character, nor begins or
+// ends inside a four-byte one).
 //
 // An empty left marker stands for the start of the text, an empty right marker
 // for its end: the text is then searched with startSentinel put in front (or
