@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "platform/dbcs.h"
-#include "text/split_text.h"
 
 namespace qarvo {
 namespace {
@@ -37,6 +36,36 @@ void forEachHeaderLine(TextView headers, Each each) {
   }
 }
 
+// `text` cut at every `separator` byte, with splitText's rules for empty
+// pieces, but byte for byte: cookie text is no code-page text, and a value
+// ending in a byte of 0x80 or above must not swallow the separator after it.
+std::vector<Text> splitBytes(TextView text, char separator) {
+  std::vector<Text> pieces;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find(separator, at);
+    if (end == TextView::npos)
+      end = text.size();
+    pieces.emplace_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return pieces;
+}
+
+// `line` without any "Set-Cookie: ", found byte for byte.
+Text withoutSetCookiePrefix(TextView line) {
+  constexpr TextView kPrefix = "Set-Cookie: ";
+  Text out;
+  out.reserve(line.size());
+  std::size_t at = 0;
+  for (std::size_t hit = line.find(kPrefix); hit != TextView::npos; hit = line.find(kPrefix, at)) {
+    out.append(line.substr(at, hit - at));
+    at = hit + kPrefix.size();
+  }
+  out.append(line.substr(at));
+  return out;
+}
+
 // The value of a Set-Cookie line after its name, up to the first ";", trimmed.
 // A stray CR or LF ends it too: a cookie handed back must never be able to
 // start a header line of its own when it is sent again.
@@ -61,7 +90,7 @@ Text responseCookiesOf(TextView headers) {
   Text cookies;
   forEachHeaderLine(headers, [&](TextView line) {
     if (line.starts_with("Set-Cookie:")) {
-      cookies += replaceAllText(line, "Set-Cookie: ", "");
+      cookies += withoutSetCookiePrefix(line);
       cookies += "; ";
     }
   });
@@ -130,7 +159,7 @@ Text mergeCookies(TextView oldCookies, TextView newCookies) {
       if (!isBlank(c))
         packed += c;
     }
-    return splitText(packed, ";");
+    return splitBytes(packed, ';');
   };
   auto nameOf = [](const Text& item) { return TextView(item).substr(0, item.find('=')); };
 

@@ -42,8 +42,9 @@ Text internetCookiesOf(TextView rawHeaders);
 Text locationHeaderOf(TextView rawHeaders);
 
 // The cookies of `newCookies` followed by those of `oldCookies` whose names
-// it does not mention; blanks removed, cookies set to "deleted" and repeated
-// items dropped, joined by "; ".
+// it does not mention; blanks removed, split at every ";" byte (whatever byte
+// comes before it), cookies set to "deleted" and repeated items dropped,
+// joined by "; ".
 Text mergeCookies(TextView oldCookies, TextView newCookies);
 
 // Whether a cookie text would end its header line early: it holds CR or LF.

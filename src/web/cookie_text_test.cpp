@@ -81,6 +81,28 @@ TEST(CookieTextTest, AHeaderLineEndingInAHighByteKeepsToItself) {
   EXPECT_EQ(internetCookiesOf("Set-Cookie: a=1\rX: 1; path=/\r\n"), "a=1; ");
 }
 
+// Cookie and header texts are bytes, not code-page text: a value ending in a
+// byte of 0x80 or above must not pair with the ";" after it.
+TEST(CookieTextTest, HighBytesNeverSwallowASeparator) {
+  struct Case {
+    const char* oldCookies;
+    const char* newCookies;
+    const char* merged;
+  };
+  const Case cases[] = {
+      {"a=\xB0; b=2", "c=3", "c=3; a=\xB0; b=2"},
+      {"b=1", "a=\xB0; b=2", "a=\xB0; b=2"},
+      {"a=\xB0; b=2", "b=deleted", "a=\xB0"},
+      {"a=1", "x=\xFE;\xC4=deleted; a=\x81", "x=\xFE; a=\x81"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(mergeCookies(c.oldCookies, c.newCookies), c.merged)
+        << c.oldCookies << " + " << c.newCookies;
+  EXPECT_EQ(responseCookiesOf("Set-Cookie: a=\xB0Set-Cookie: b=2\r\n"),
+            "a=\xB0"
+            "b=2; ");
+}
+
 TEST(CookieTextTest, LineBreaksInACookieTextAreSeen) {
   EXPECT_TRUE(breaksHeaderLine("a=1\r\nX-Injected: 1"));
   EXPECT_TRUE(breaksHeaderLine("a=1\nb=2"));
