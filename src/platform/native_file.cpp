@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "platform/code_page.h"
 
@@ -90,12 +91,45 @@ int openTemporaryBeside(const std::string& target, std::string* temporary) {
   return -1;
 }
 
+// The file that `path` names once its symbolic links are followed, so that
+// a user's link to a file elsewhere is written through and stays a link. A
+// dangling link names the file it would point to. Only the last part of the
+// path is followed: the folders on the way are the file system's business.
+// False for a loop of links or a link that cannot be read.
+bool followLinks(std::string path, std::string* target) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) {
+      *target = path;
+      return errno == ENOENT;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      *target = path;
+      return true;
+    }
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+      return false;
+    std::string next(buffer, static_cast<size_t>(n));
+    if (next[0] != '/') {
+      const size_t slash = path.rfind('/');
+      if (slash != std::string::npos)
+        next = path.substr(0, slash + 1) + next;
+    }
+    path = std::move(next);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool writeWholeFile(TextView gbkPath, std::string_view bytes) {
   if (gbkPath.empty())
     return false;
-  const std::string target = nativePath(gbkPath);
+  std::string target;
+  if (!followLinks(nativePath(gbkPath), &target))
+    return false;
   std::string temporary;
   int fd = openTemporaryBeside(target, &temporary);
   if (fd < 0)

@@ -29,8 +29,11 @@ bool createDirectory(TextView gbkPath);
 // Replaces the file with exactly `bytes`, or creates it: the bytes go to a
 // temporary file in the same folder, which is flushed to disk and renamed
 // over the old one, so a crash or a full disk leaves either the old file or
-// the new one, never a part. False on any failure; the old file is then
-// untouched and no temporary file stays behind.
+// the new one, never a part. A symbolic link is written through: the file it
+// leads to (through any chain of links) is replaced and the link stays; a
+// dangling link gets its target created when the target's folder exists.
+// False on any failure; the old file is then untouched and no temporary file
+// stays behind.
 bool writeWholeFile(TextView gbkPath, std::string_view bytes);
 inline bool writeWholeFileAtomically(TextView gbkPath, std::string_view bytes) {
   return writeWholeFile(gbkPath, bytes);
