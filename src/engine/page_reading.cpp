@@ -81,7 +81,7 @@ std::size_t findAligned(TextView text, TextView what, std::size_t from) {
   for (std::size_t at = searchBytes(text, what, from); at != TextView::npos;
        at = searchBytes(text, what, at + 1)) {
     boundary = nextBoundary(text, boundary, at);
-    if (boundary == at)
+    if (boundary == at && !cutsFourByteCharacter(text, at, what.size()))
       return at;
   }
   return TextView::npos;
@@ -95,7 +95,7 @@ std::size_t findLastAligned(TextView text, TextView what, std::size_t end) {
   for (std::size_t at = searchBytes(text, what, 0); at != TextView::npos && at + what.size() <= end;
        at = searchBytes(text, what, at + 1)) {
     boundary = nextBoundary(text, boundary, at);
-    if (boundary == at)
+    if (boundary == at && !cutsFourByteCharacter(text, at, what.size()))
       found = at;
   }
   return found;
