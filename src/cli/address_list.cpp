@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/address_text.h"
 #include "platform/code_page.h"
 
 namespace qarvo::cli {
@@ -13,43 +14,6 @@ namespace qarvo::cli {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kFullWidthSpace = "\xE3\x80\x80";  // U+3000
-
-std::string_view trimAddress(std::string_view line) {
-  for (;;) {
-    if (!line.empty() && line.front() == ' ')
-      line.remove_prefix(1);
-    else if (line.starts_with(kFullWidthSpace))
-      line.remove_prefix(kFullWidthSpace.size());
-    else
-      break;
-  }
-  for (;;) {
-    if (!line.empty() && line.back() == ' ')
-      line.remove_suffix(1);
-    else if (line.ends_with(kFullWidthSpace))
-      line.remove_suffix(kFullWidthSpace.size());
-    else
-      break;
-  }
-  return line;
-}
-
-// C0 controls (tab and a lone CR among them), DEL, and the C1 controls
-// U+0080..U+009F (C2 80..C2 9F in UTF-8).
-bool holdsControlCharacter(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F)
-      return true;
-    if (byte == 0xC2 && i + 1 < text.size()) {
-      unsigned char next = static_cast<unsigned char>(text[i + 1]);
-      if (next >= 0x80 && next <= 0x9F)
-        return true;
-    }
-  }
-  return false;
-}
 
 bool readAll(int fd, std::string* bytes, int* error) {
   char buffer[65536];
@@ -111,9 +75,8 @@ size_t validUtf8Prefix(std::string_view bytes) {
   return at;
 }
 
-bool parseAddressList(std::string_view bytes, std::vector<ListedAddress>* entries,
-                      std::string* error) {
-  entries->clear();
+bool parseAddressList(std::string_view bytes, AddressList* list, std::string* error) {
+  *list = AddressList();
   if (bytes.starts_with(kByteOrderMark))
     bytes.remove_prefix(kByteOrderMark.size());
 
@@ -126,33 +89,18 @@ bool parseAddressList(std::string_view bytes, std::vector<ListedAddress>* entrie
     return false;
   }
 
-  int lineNumber = 0;
-  size_t begin = 0;
-  while (begin < bytes.size()) {
-    size_t end = bytes.find('\n', begin);
-    if (end == std::string_view::npos)
-      end = bytes.size();
-    std::string_view line = bytes.substr(begin, end - begin);
-    begin = end + 1;
-    ++lineNumber;
-    if (line.ends_with('\r'))
-      line.remove_suffix(1);
-    if (line.empty())
-      continue;
-
-    ListedAddress entry;
-    entry.line = lineNumber;
-    entry.address = std::string(trimAddress(line));
-    if (entry.address.empty())
-      continue;  // a blank line, as the window skips it
-    if (holdsControlCharacter(entry.address)) {
-      entry.valid = false;
-      entry.problem = "control character in the address";
-    } else {
-      entry.gbkAddress = utf8ToGbk(entry.address);
-    }
-    entries->push_back(std::move(entry));
+  // One conversion of the whole text; LF stays LF, so the lines keep their
+  // numbers.
+  PickedAddresses picked = pickAddresses(utf8ToGbk(bytes));
+  list->entries.reserve(picked.addresses.size());
+  for (size_t i = 0; i < picked.addresses.size(); ++i) {
+    ListedAddress& entry = list->entries.emplace_back();
+    entry.line = picked.lines[i];
+    entry.address = gbkToUtf8(picked.addresses[i]);
+    entry.gbkAddress = std::move(picked.addresses[i]);
   }
+  list->linesWithoutAddress = std::move(picked.linesWithoutAddress);
+  list->duplicates = picked.duplicates;
   return true;
 }
 
@@ -169,8 +117,7 @@ bool readInputBytes(const std::string& path, std::string* bytes, int* errorNumbe
   return read;
 }
 
-bool readAddressList(const std::string& path, std::vector<ListedAddress>* entries,
-                     std::string* error) {
+bool readAddressList(const std::string& path, AddressList* list, std::string* error) {
   const std::string name = path.empty() || path == "-" ? std::string("standard input") : path;
   std::string bytes;
   int readError = 0;
@@ -179,7 +126,7 @@ bool readAddressList(const std::string& path, std::vector<ListedAddress>* entrie
     return false;
   }
   std::string problem;
-  if (!parseAddressList(bytes, entries, &problem)) {
+  if (!parseAddressList(bytes, list, &problem)) {
     *error = name + ": " + problem;
     return false;
   }

@@ -7,60 +7,42 @@
 namespace qarvo::cli {
 namespace {
 
-std::vector<ListedAddress> parse(std::string_view bytes) {
-  std::vector<ListedAddress> entries;
+AddressList parse(std::string_view bytes) {
+  AddressList list;
   std::string error;
-  EXPECT_TRUE(parseAddressList(bytes, &entries, &error)) << error;
-  return entries;
+  EXPECT_TRUE(parseAddressList(bytes, &list, &error)) << error;
+  return list;
 }
 
-TEST(AddressListTest, LinesAreSplitAtLfAndCrLfWithAByteOrderMarkAndBlankLinesSkipped) {
-  auto entries = parse(
+TEST(AddressListTest, AddressesArePickedOutOfTheLinesAndKeepTheirLineNumbers) {
+  const AddressList list = parse(
       "\xEF\xBB\xBF"
-      "a@b.com\r\n\r\nc@d.cn\n\nlast@e.com");
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].address, "a@b.com");
-  EXPECT_EQ(entries[0].line, 1);
-  EXPECT_EQ(entries[1].address, "c@d.cn");
-  EXPECT_EQ(entries[1].line, 3);
-  EXPECT_EQ(entries[2].address, "last@e.com");
-  EXPECT_EQ(entries[2].line, 5);
-  for (const ListedAddress& entry : entries)
-    EXPECT_TRUE(entry.valid);
-}
-
-TEST(AddressListTest, TrimsAsciiAndFullWidthSpacesButKeepsInnerOnes) {
-  auto entries = parse("  \xE3\x80\x80 zhang.wei@例子.cn\xE3\x80\x80  \nx y@z.com \n");
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].address, "zhang.wei@例子.cn");
-  EXPECT_EQ(entries[0].gbkAddress, gbk("zhang.wei@例子.cn"));
-  EXPECT_TRUE(entries[0].valid);
-  EXPECT_EQ(entries[1].address, "x y@z.com");
-}
-
-TEST(AddressListTest, BlankLinesAreSkippedAndControlCharactersAreInvalidAndKeepTheirLine) {
-  auto entries = parse(
-      "ok@a.com\n   \xE3\x80\x80\n\ttab@b.com\nbell\x07@c.com\nc1\xC2\x85@d.com\n"
-      "cr\rinside@e.com\r\ndel\x7F@f.com\n");
-  // The line of blanks is skipped, as the window skips it.
-  ASSERT_EQ(entries.size(), 6u);
-  EXPECT_TRUE(entries[0].valid);
-  EXPECT_EQ(entries[1].line, 3);
-  for (size_t i = 1; i < entries.size(); ++i) {
-    EXPECT_FALSE(entries[i].valid) << entries[i].address;
-    EXPECT_EQ(entries[i].problem, "control character in the address");
-    EXPECT_TRUE(entries[i].gbkAddress.empty());
+      "a@b.com\r\n\r\n王五 <c@d.cn>\n  \xE3\x80\x80 \t\nx@y.cn; zhang.wei@例子.cn。\n"
+      "a;b\nA@B.com\nbell\x07@c.com\xC2\x85\nlast@e.com");
+  struct Expected {
+    int line;
+    std::string address;
+  };
+  const std::vector<Expected> expected = {
+      {1, "a@b.com"}, {3, "c@d.cn"}, {5, "x@y.cn"}, {5, "zhang.wei@例子.cn"}, {9, "last@e.com"}};
+  ASSERT_EQ(list.entries.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(list.entries[i].line, expected[i].line) << i;
+    EXPECT_EQ(list.entries[i].address, expected[i].address) << i;
+    EXPECT_EQ(list.entries[i].gbkAddress, gbk(expected[i].address)) << i;
   }
-  // A tab is not a blank: it stays, and makes the address invalid.
-  EXPECT_EQ(entries[1].address, "\ttab@b.com");
+  // The blank lines are skipped; a line of text without an address (control
+  // characters around an "@" make none) is kept for the report.
+  EXPECT_EQ(list.linesWithoutAddress, (std::vector<int>{6, 8}));
+  EXPECT_EQ(list.duplicates, 1);
 }
 
 TEST(AddressListTest, TextThatIsNotUtf8IsRefusedNamingTheLine) {
-  std::vector<ListedAddress> entries;
+  AddressList list;
   std::string error;
   // GBK bytes of 例子 on line 2: a list saved in the wrong encoding.
-  EXPECT_FALSE(parseAddressList("a@b.com\nzhang@\xC0\xFD\xD7\xD3.cn\n", &entries, &error));
-  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(parseAddressList("a@b.com\nzhang@\xC0\xFD\xD7\xD3.cn\n", &list, &error));
+  EXPECT_TRUE(list.entries.empty());
   EXPECT_NE(error.find("line 2"), std::string::npos) << error;
   EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
 }
@@ -79,8 +61,11 @@ TEST(AddressListTest, Utf8CheckRefusesOverlongSurrogatesAndCutSequences) {
 }
 
 TEST(AddressListTest, AnEmptyListHasNoEntries) {
-  EXPECT_TRUE(parse("").empty());
-  EXPECT_TRUE(parse("\xEF\xBB\xBF\r\n\n").empty());
+  for (std::string_view text : {"", "\xEF\xBB\xBF\r\n\n"}) {
+    const AddressList list = parse(text);
+    EXPECT_TRUE(list.entries.empty());
+    EXPECT_TRUE(list.linesWithoutAddress.empty());
+  }
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -38,8 +40,9 @@ namespace qarvo::cli {
 
 namespace {
 
-constexpr double kLongestInterval = 86400.0;
-constexpr int kMostPages = 100000;
+// The window's limits.
+constexpr double kLongestInterval = 3600.0;
+constexpr int kMostPages = 9999;
 
 const char kDescription[] =
     "qarvo-lookup: reverse WHOIS look-ups by e-mail address (aizhan.com, chinaz.com) without\n"
@@ -48,9 +51,10 @@ const char kDescription[] =
     "与 Qarvo·Dorvane 窗口使用同一查询引擎。\n";
 
 const char kFooter[] =
-    "FILE holds one address per line (UTF-8; a byte-order mark and CR LF are fine); without\n"
-    "FILE, or with \"-\", the list is read from standard input. Results go to standard output\n"
-    "(UTF-8); progress and problems to standard error.\n"
+    "FILE holds the addresses (UTF-8; a byte-order mark and CR LF are fine): one per line,\n"
+    "several on a line, in name lines such as \"Wang <a@b.cn>\" or in pasted text; each is\n"
+    "looked up once. Without FILE, or with \"-\", the list is read from standard input.\n"
+    "Results go to standard output (UTF-8); progress and problems to standard error.\n"
     "\n"
     "Examples:\n"
     "  qarvo-lookup -s aizhan -o results list.txt > results.csv\n"
@@ -62,10 +66,11 @@ const char kFooter[] =
     "SIGTERM (a second one ends at once). http_proxy, https_proxy and no_proxy are honoured.\n"
     "\n"
     "用法：qarvo-lookup [选项] [文件]\n"
-    "  文件                         每行一个邮箱（UTF-8）；省略或为 \"-\" 时读标准输入\n"
+    "  文件                         含邮箱的文本（UTF-8），每行一个或多个均可，重复的只查一次；\n"
+    "                               省略或为 \"-\" 时读标准输入\n"
     "  -s, --service aizhan|chinaz  查询的服务：aizhan 爱站（默认）或 chinaz 站长\n"
-    "  -p, --pages N                每个邮箱最多查询的页数（默认 50）\n"
-    "  -i, --interval 秒            两页之间的间隔秒，可带小数（默认 0）\n"
+    "  -p, --pages N                每个邮箱最多查询的页数，1 到 9999（默认 50）\n"
+    "  -i, --interval 秒            两页之间的间隔秒，0 到 3600，可带小数（默认 0）\n"
     "  -o, --out 文件夹             每个查完的邮箱写入 <邮箱>.txt，与窗口的自动保存相同\n"
     "  -f, --format csv|jsonl|none  标准输出上合并结果的格式（默认 csv）\n"
     "  --cookie-file 文件           浏览器导出的 cookies.txt，用于站长登录（第 10 页以后）\n"
@@ -95,9 +100,11 @@ void stopPump() {
 
 // The core's clock: asleep until the deadline or a stop signal. The stop
 // signals are let in only while asleep (ppoll), so one that comes between
-// the check and the sleep still ends the sleep at once.
+// the check and the sleep still ends the sleep at once. A countdown on the
+// status line is redrawn between the slices of a sleep.
 class SignalClock : public LookupClock {
  public:
+  explicit SignalClock(ProgressDisplay& display) : display_(display) {}
   TimePoint now() override { return std::chrono::steady_clock::now(); }
   void sleepUntil(TimePoint deadline, const bool& stop) override {
     sigset_t stopSignals;
@@ -110,7 +117,9 @@ class SignalClock : public LookupClock {
       stopPump();
       if (stop)
         break;
-      const auto left = deadline - std::chrono::steady_clock::now();
+      const TimePoint at = now();
+      display_.tick(at);
+      const auto left = deadline - at;
       if (left <= std::chrono::steady_clock::duration::zero())
         break;
       // At most 100 ms at a time: a signal taken by another thread of the
@@ -123,6 +132,9 @@ class SignalClock : public LookupClock {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
+
+ private:
+  ProgressDisplay& display_;
 };
 
 void installSignalHandlers() {
@@ -133,27 +145,70 @@ void installSignalHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// "90", "90s", "30m", "2h": seconds; -1 when it is none of these.
+// "90", "90s", "30m", "2h": seconds; -1 when it is none of these (or more
+// seconds than a long long holds).
 long long parseDuration(const std::string& text) {
-  if (text.empty())
-    return -1;
-  size_t used = 0;
   long long value = 0;
-  try {
-    value = std::stoll(text, &used);
-  } catch (...) {
+  const char* const last = text.data() + text.size();
+  auto [end, problem] = std::from_chars(text.data(), last, value);
+  if (text.empty() || problem != std::errc() || value < 0)
     return -1;
-  }
-  if (value < 0)
+  const std::string_view unit(end, static_cast<size_t>(last - end));
+  const long long scale = unit.empty() || unit == "s" ? 1
+                          : unit == "m"               ? 60
+                          : unit == "h"               ? 3600
+                                                      : 0;
+  if (scale == 0 || value > LLONG_MAX / scale)
     return -1;
-  const std::string unit = text.substr(used);
-  if (unit.empty() || unit == "s")
-    return value;
-  if (unit == "m")
-    return value * 60;
-  if (unit == "h")
-    return value * 3600;
-  return -1;
+  return value * scale;
+}
+
+// A whole number from `low` to `high` and nothing else.
+bool parseWholeNumber(const std::string& text, int low, int high, int* value) {
+  int parsed = 0;
+  const char* const last = text.data() + text.size();
+  auto [end, problem] = std::from_chars(text.data(), last, parsed);
+  if (text.empty() || problem != std::errc() || end != last || parsed < low || parsed > high)
+    return false;
+  *value = parsed;
+  return true;
+}
+
+// A number from `low` to `high`, fractions allowed, and nothing else.
+bool parseNumber(const std::string& text, double low, double high, double* value) {
+  double parsed = 0;
+  const char* const last = text.data() + text.size();
+  auto [end, problem] = std::from_chars(text.data(), last, parsed);
+  if (text.empty() || problem != std::errc() || end != last || !std::isfinite(parsed) ||
+      parsed < low || parsed > high)
+    return false;
+  *value = parsed;
+  return true;
+}
+
+// What an option with a value wants, in plain words as the help says it.
+struct ValueRule {
+  const char* longName;
+  const char* names;
+  const char* wanted;
+  const char* chinese;
+};
+constexpr ValueRule kService = {"--service", "-s/--service", "aizhan or chinaz",
+                                "服务应为 aizhan 或 chinaz"};
+constexpr ValueRule kPages = {"--pages", "-p/--pages", "a whole number from 1 to 9999",
+                              "页数应为 1 到 9999 的整数"};
+constexpr ValueRule kInterval = {"--interval", "-i/--interval",
+                                 "seconds from 0 to 3600, fractions allowed",
+                                 "间隔应为 0 到 3600 秒，可带小数"};
+constexpr ValueRule kFormat = {"--format", "-f/--format", "csv, jsonl or none",
+                               "格式应为 csv、jsonl 或 none"};
+constexpr ValueRule kWaitOffline = {"--wait-offline", "--wait-offline",
+                                    "a time such as 90s, 30m or 2h",
+                                    "等待时间应写成 90s、30m 或 2h 这样"};
+
+int badValue(const ValueRule& rule) {
+  std::fprintf(stderr, "qarvo-lookup: %s wants %s (%s)\n", rule.names, rule.wanted, rule.chinese);
+  return kExitUsage;
 }
 
 }  // namespace
@@ -165,25 +220,27 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
                        "Show the version and exit");
   app.get_formatter()->column_width(34);
 
-  app.add_option("FILE", options->file, "Address list, one per line (default: standard input)")
+  app.add_option("FILE", options->file,
+                 "Text with the addresses, one or more per line (default: standard input)")
       ->type_name("");
-  app.add_option("-s,--service", options->service, "Service to ask: aizhan (default) or chinaz")
-      ->type_name("SERVICE")
-      ->check(CLI::IsMember({"aizhan", "chinaz"}));
-  app.add_option("-p,--pages", options->pages, "Most result pages per address (default 50)")
-      ->type_name("N")
-      ->check(CLI::Range(1, kMostPages));
-  app.add_option("-i,--interval", options->intervalSeconds,
-                 "Seconds to wait between two pages, fractions allowed (default 0)")
-      ->type_name("SECONDS")
-      ->check(CLI::Range(0.0, kLongestInterval));
+  // Values are read as text and checked below, so that a bad one is told in
+  // the help's words.
+  std::string service = options->service;
+  app.add_option("-s,--service", service, "Service to ask: aizhan (default) or chinaz")
+      ->type_name("SERVICE");
+  std::string pages = std::to_string(options->pages);
+  app.add_option("-p,--pages", pages, "Most result pages per address, 1 to 9999 (default 50)")
+      ->type_name("N");
+  std::string interval = "0";
+  app.add_option("-i,--interval", interval,
+                 "Seconds to wait between two pages, 0 to 3600, fractions allowed (default 0)")
+      ->type_name("SECONDS");
   app.add_option("-o,--out", options->outFolder,
                  "Write <address>.txt per completed address into DIR, as the window's auto-save")
       ->type_name("DIR");
   std::string format = "csv";
   app.add_option("-f,--format", format, "Results on standard output: csv (default), jsonl, none")
-      ->type_name("FORMAT")
-      ->check(CLI::IsMember({"csv", "jsonl", "none"}));
+      ->type_name("FORMAT");
   app.add_option("--cookie-file", options->cookieFile,
                  "Browser cookies.txt with the chinaz.com sign-in (pages beyond 10)")
       ->type_name("FILE");
@@ -212,28 +269,40 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
     std::printf("%s\n", version.what());
     return 0;
   } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "qarvo-lookup: %s\nRun 'qarvo-lookup --help' for the options.\n",
+    // A value left out is told as a wrong one is (CLI11 names the option
+    // first: "--pages: 1 required N missing").
+    const std::string_view what = error.what();
+    for (const ValueRule* rule : {&kService, &kPages, &kInterval, &kFormat, &kWaitOffline}) {
+      if (what.starts_with(std::string(rule->longName) + ":"))
+        return badValue(*rule);
+    }
+    std::fprintf(stderr,
+                 "qarvo-lookup: %s\nRun 'qarvo-lookup --help' for the options "
+                 "(运行 qarvo-lookup --help 查看选项).\n",
                  error.what());
     return kExitUsage;
   }
-  if (!std::isfinite(options->intervalSeconds)) {
-    std::fprintf(stderr, "qarvo-lookup: --interval wants a number of seconds\n");
-    return kExitUsage;
-  }
-  if (options->resume && options->outFolder.empty()) {
-    std::fprintf(stderr,
-                 "qarvo-lookup: --resume needs --out DIR (the folder of the earlier run)\n"
-                 "Run 'qarvo-lookup --help' for the options.\n");
-    return kExitUsage;
-  }
-  options->waitOfflineSeconds = parseDuration(waitOffline);
-  if (options->waitOfflineSeconds < 0) {
-    std::fprintf(stderr, "qarvo-lookup: --wait-offline wants a time such as 90s, 30m or 2h\n");
-    return kExitUsage;
-  }
+  if (service != "aizhan" && service != "chinaz")
+    return badValue(kService);
+  options->service = service;
+  if (!parseWholeNumber(pages, 1, kMostPages, &options->pages))
+    return badValue(kPages);
+  if (!parseNumber(interval, 0.0, kLongestInterval, &options->intervalSeconds))
+    return badValue(kInterval);
+  if (format != "csv" && format != "jsonl" && format != "none")
+    return badValue(kFormat);
   options->format = format == "jsonl"  ? OutputFormat::kJsonl
                     : format == "none" ? OutputFormat::kNone
                                        : OutputFormat::kCsv;
+  options->waitOfflineSeconds = parseDuration(waitOffline);
+  if (options->waitOfflineSeconds < 0)
+    return badValue(kWaitOffline);
+  if (options->resume && options->outFolder.empty()) {
+    std::fprintf(stderr,
+                 "qarvo-lookup: --resume needs --out DIR, the folder of the earlier run "
+                 "(--resume 须与 -o 同用，指定上次的结果文件夹)\n");
+    return kExitUsage;
+  }
   return -1;
 }
 
@@ -285,16 +354,25 @@ class CommandListener : public LookupListener {
                         tally.notCompleted(), true);
         break;
       case Stage::kFetching:
-      case Stage::kPausing:
-        if (event.stage == Stage::kPausing && event.pause == LookupProgress::Pause::kOffline) {
+      case Stage::kPausing: {
+        using Pause = LookupProgress::Pause;
+        const bool offline = event.stage == Stage::kPausing && event.pause == Pause::kOffline;
+        const bool throttled = event.stage == Stage::kPausing && event.pause == Pause::kRateLimit;
+        if (offline)
           display_.problem(options_.service + ".com cannot be reached; trying again in " +
                            std::to_string(event.pauseMs / 1000) + " s");
-          break;
-        }
         display_.status(index, tally.total, entries_[index - 1].address, event.page,
                         event.totalPages, event.domains, tally.notCompleted(),
-                        event.stage == Stage::kFetching);
+                        event.stage == Stage::kFetching || offline || throttled);
+        if (offline || throttled) {
+          // The user sits through these: the status line counts them down.
+          const auto now = std::chrono::steady_clock::now();
+          display_.countdown(offline ? options_.service + ".com cannot be reached"
+                                     : std::string("too many queries"),
+                             now + std::chrono::milliseconds(event.pauseMs), now);
+        }
         break;
+      }
       case Stage::kAddressEnded:
         addressEnded(index - 1, *event.result, event.saved);
         break;
@@ -305,12 +383,6 @@ class CommandListener : public LookupListener {
 
   bool recall(int index, const Text&, LookupResult* result) override {
     const ListedAddress& entry = entries_[index];
-    if (!entry.valid) {
-      // Never sent: its line is told, and it counts as failed.
-      result->outcome = LookupOutcome::kFailed;
-      result->reason = FailureReason::kInvalidAddress;
-      return true;
-    }
     if (!options_.resume)
       return false;
     const AddressRecord* earlier = journal_.find(journalKey_, entry.address);
@@ -319,6 +391,8 @@ class CommandListener : public LookupListener {
     result->outcome = earlier->status == outcomeName(LookupOutcome::kFound) ? LookupOutcome::kFound
                                                                             : LookupOutcome::kNone;
     result->pages = earlier->pages;
+    // What the pager said is known only as far as it cut the result short.
+    result->announcedPages = earlier->pages + earlier->morePages;
     for (const std::string& domain : earlier->domains) {
       if (!result->domains.empty())
         result->domains += "\r\n";
@@ -361,12 +435,6 @@ class CommandListener : public LookupListener {
     const bool skipped = fromJournal_;
     fromJournal_ = false;
     const AddressRecord record = makeRecord(entry.address, result);
-    if (result.reason == FailureReason::kInvalidAddress) {
-      display_.problem(
-          "line " + std::to_string(entry.line) + ": " +
-          (entry.problem.empty() ? std::string("not an e-mail address") : entry.problem) +
-          "; not looked up");
-    }
     if (skipped) {
       ++tally.skipped;
     } else {
@@ -388,6 +456,8 @@ class CommandListener : public LookupListener {
           break;
       }
     }
+    if (record.morePages > 0)
+      ++tally.cutShort;
     if (!skipped && result.completed() && !gbkFolder_.empty()) {
       // The file first, then its journal line: a crash in between only
       // means the address is asked again.
@@ -434,12 +504,8 @@ class CommandListener : public LookupListener {
 int checkServices(const CommandOptions& options, const std::vector<ListedAddress>& entries,
                   const ServiceDescriptions& services, ProgressDisplay& display) {
   Text address = gbk("admin@example.com");
-  for (const ListedAddress& entry : entries) {
-    if (entry.valid) {
-      address = entry.gbkAddress;
-      break;
-    }
-  }
+  if (!entries.empty())
+    address = entries.front().gbkAddress;
   bool allRecognised = true;
   for (Service service : {Service::kAizhan, Service::kChinaz}) {
     const ServiceDescription& description = services.of(service);
@@ -489,11 +555,23 @@ int runLookups(const CommandOptions& options) {
   // ignored before the first byte goes out.
   std::signal(SIGPIPE, SIG_IGN);
 
-  std::vector<ListedAddress> entries;
+  AddressList list;
   std::string error;
-  if ((!options.check || options.file != "-") && !readAddressList(options.file, &entries, &error)) {
+  if ((!options.check || options.file != "-") && !readAddressList(options.file, &list, &error)) {
     display.problem(error);
     return kExitUsage;
+  }
+  const std::vector<ListedAddress>& entries = list.entries;
+  if (!options.check) {
+    for (int line : list.linesWithoutAddress)
+      display.problem("line " + std::to_string(line) + ": no e-mail address; not looked up");
+    if (entries.empty() && !list.linesWithoutAddress.empty()) {
+      // Most likely the wrong file: nothing in it could be asked.
+      display.problem("no e-mail address in " +
+                      (options.file == "-" ? std::string("standard input") : options.file) +
+                      " (列表中没有邮箱地址)");
+      return kExitUsage;
+    }
   }
 
   const ServiceEndpoints endpoints;
@@ -540,7 +618,7 @@ int runLookups(const CommandOptions& options) {
   request.save = !gbkFolder.empty();
   request.saveFolder = gbkFolder;
   for (const ListedAddress& entry : entries)
-    request.addresses.push_back(entry.valid ? entry.gbkAddress : utf8ToGbk(entry.address));
+    request.addresses.push_back(entry.gbkAddress);
 
   // A result counts as done before only for the same service and at least
   // the same page limit; the key says both.
@@ -548,7 +626,9 @@ int runLookups(const CommandOptions& options) {
   ResultOutput output(options.format, stdout);
   output.begin();
   CommandListener listener(options, entries, display, output, journal, journalKey, gbkFolder);
-  SignalClock clock;
+  listener.tally.duplicates = list.duplicates;
+  listener.tally.linesWithoutAddress = static_cast<int>(list.linesWithoutAddress.size());
+  SignalClock clock(display);
 
   gStop = false;
   gStopRequests = 0;

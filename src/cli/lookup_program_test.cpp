@@ -2,7 +2,12 @@
 // behind a loopback proxy.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -123,14 +128,14 @@ TEST_F(LookupProgramTest, CsvRowsAndResultFilesAreExactlyWhatTheServicesAnswered
   Outcome run = runProgram({"-s", "aizhan", "-o", path("results"), path("list.txt")});
   ASSERT_EQ(run.status, 0) << run.err;
 
-  std::string csv = "address,domain,status,pages,reason\n";
+  std::string csv = "address,domain,status,pages,reason,more_pages\n";
   for (const std::string& domain : multi)
-    csv += "multi@a.com," + domain + ",found,2,\n";
+    csv += "multi@a.com," + domain + ",found,2,,0\n";
   csv +=
-      "zhang.wei@例子.cn,zhangwei.cn,found,1,\n"
-      "zhang.wei@例子.cn,例子.中国,found,1,\n"
-      "zhang.wei@例子.cn,xn--fiqs8s.cn,found,1,\n"
-      "nobody@x.example,,none,0,\n";
+      "zhang.wei@例子.cn,zhangwei.cn,found,1,,0\n"
+      "zhang.wei@例子.cn,例子.中国,found,1,,0\n"
+      "zhang.wei@例子.cn,xn--fiqs8s.cn,found,1,,0\n"
+      "nobody@x.example,,none,0,,0\n";
   EXPECT_EQ(run.out, csv);
 
   // The window's auto-save files: GBK, CR LF between domains, nothing after
@@ -157,8 +162,9 @@ TEST_F(LookupProgramTest, JsonLinesFromStandardInputWithoutFiles) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "{\"address\":\"a@b.com\",\"status\":\"found\",\"domains\":[\"x.com\",\"y.cn\"],"
-            "\"pages\":1}\n"
-            "{\"address\":\"nobody@x.example\",\"status\":\"none\",\"domains\":[],\"pages\":0}\n");
+            "\"pages\":1,\"more_pages\":0}\n"
+            "{\"address\":\"nobody@x.example\",\"status\":\"none\",\"domains\":[],\"pages\":0,"
+            "\"more_pages\":0}\n");
   EXPECT_EQ(fakes_.requests(FakeSite::kChinaz).size(), 2u);
   EXPECT_EQ(fakes_.requests(FakeSite::kAizhan).size(), 0u);
   // No --out, no files: nothing but the list and the captured streams.
@@ -168,7 +174,7 @@ TEST_F(LookupProgramTest, JsonLinesFromStandardInputWithoutFiles) {
   EXPECT_EQ(entries, 3u);
 }
 
-TEST_F(LookupProgramTest, FailedIncompleteAndInvalidAddressesWriteNoFileAndExitWithOne) {
+TEST_F(LookupProgramTest, FailedAndIncompleteAddressesWriteNoFileAndExitWithOne) {
   // down@: every attempt at page 1 comes back empty; part@: page 2 does.
   fakes_.setAddress(FakeSite::kAizhan, "down@a.com",
                     {.domains = {"d.com"}, .emptyAnswers = {{1, 50}}});
@@ -178,40 +184,66 @@ TEST_F(LookupProgramTest, FailedIncompleteAndInvalidAddressesWriteNoFileAndExitW
   // An earlier complete result of part@ must survive the incomplete one.
   std::filesystem::create_directories(path("results"));
   writeFile("results/part@a.com.txt", "earlier.com");
-  writeFile("list.txt", "down@a.com\npart@a.com\nbad\x01@a.com\n   \ngood@a.com\n");
+  writeFile("list.txt", "down@a.com\npart@a.com\ngood@a.com\n");
 
   Outcome run = runProgram({"-o", path("results"), path("list.txt")});
   ASSERT_EQ(run.status, 1) << run.err;
 
   std::string csv =
-      "address,domain,status,pages,reason\n"
-      "down@a.com,,failed,0,connection failed\n";
+      "address,domain,status,pages,reason,more_pages\n"
+      "down@a.com,,failed,0,connection failed,0\n";
   for (const std::string& domain : numberedDomains("part", 20))
-    csv += "part@a.com," + domain + ",incomplete,1,connection failed\n";
-  csv +=
-      "bad\x01@a.com,,failed,0,invalid address\n"
-      "good@a.com,good.com,found,1,\n";
+    csv += "part@a.com," + domain + ",incomplete,1,connection failed,0\n";
+  csv += "good@a.com,good.com,found,1,,0\n";
   EXPECT_EQ(run.out, csv);
 
   EXPECT_FALSE(std::filesystem::exists(path("results/down@a.com.txt")));
   EXPECT_EQ(fileText(path("results/part@a.com.txt")), "earlier.com");
   EXPECT_EQ(fileText(path("results/good@a.com.txt")), "good.com");
-  // Invalid lines are reported with their line numbers and never sent.
-  EXPECT_NE(run.err.find("line 3: control character"), std::string::npos) << run.err;
-  // A blank line is skipped, as the window skips it.
+}
+
+TEST_F(LookupProgramTest, AddressesArePickedOutOfPastedTextEachOnce) {
+  fakes_.setAddress(FakeSite::kAizhan, "sales@demo-trade.com", {.domains = {"demo-trade.com"}});
+  writeFile("list.txt",
+            "王五 <sales@demo-trade.com>\n"
+            "a@x.cn; b@y.cn\n"
+            "bad\x01@a.com\n"
+            "   \n"
+            "请联系 zhang.wei@例子.cn。如有问题，也可发到 A@X.cn\n"
+            "a;b\n");
+
+  Outcome run = runProgram({"-o", path("results"), path("list.txt")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "address,domain,status,pages,reason,more_pages\n"
+            "sales@demo-trade.com,demo-trade.com,found,1,,0\n"
+            "a@x.cn,,none,0,,0\n"
+            "b@y.cn,,none,0,,0\n"
+            "zhang.wei@例子.cn,,none,0,,0\n");
+  EXPECT_EQ(askedAddresses(), (std::vector<std::string>{"sales@demo-trade.com", "a@x.cn", "b@y.cn",
+                                                        "zhang.wei@例子.cn"}));
+  EXPECT_TRUE(std::filesystem::exists(path("results/a@x.cn.txt")));
+  // Lines with text but no address are told by number (not the blank one),
+  // and counted with the duplicate at the end.
+  EXPECT_NE(run.err.find("line 3: no e-mail address; not looked up"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("line 6: no e-mail address; not looked up"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("line 4"), std::string::npos) << run.err;
-  EXPECT_EQ(askedAddresses().size(), timesAsked("down@a.com") + timesAsked("part@a.com") + 1);
+  EXPECT_NE(run.err.find("done: 4 of 4 addresses, 1 found, 3 none, 1 duplicate dropped, 2 lines "
+                         "without an address"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST_F(LookupProgramTest, AResultThatCannotBeSavedIsNotJournaledAndIsAskedAgainOnResume) {
-  // The fakes know nothing of it (a "none" answer), but a "/" cannot be in
-  // a file name: the result completes and still cannot be saved.
-  writeFile("list.txt", "dept/sales@a.com\n");
+  // The fakes know nothing of it (a "none" answer), but a folder stands
+  // where its file would go: the result completes and still cannot be saved.
+  std::filesystem::create_directories(path("results/sales@a.com.txt/x"));
+  writeFile("list.txt", "sales@a.com\n");
 
   Outcome first = runProgram({"-o", path("results"), path("list.txt")});
   EXPECT_EQ(first.status, 1) << first.err;
-  EXPECT_EQ(first.out, "address,domain,status,pages,reason\ndept/sales@a.com,,none,0,\n");
-  EXPECT_NE(first.err.find("cannot write the result file of dept/sales@a.com"), std::string::npos)
+  EXPECT_EQ(first.out, "address,domain,status,pages,reason,more_pages\nsales@a.com,,none,0,,0\n");
+  EXPECT_NE(first.err.find("cannot write the result file of sales@a.com"), std::string::npos)
       << first.err;
   EXPECT_NE(first.err.find("1 not saved"), std::string::npos) << first.err;
   EXPECT_EQ(fileText(path("results/") + std::string(ResumeJournal::kFileName)), "");
@@ -219,10 +251,58 @@ TEST_F(LookupProgramTest, AResultThatCannotBeSavedIsNotJournaledAndIsAskedAgainO
   fakes_.clearRequests();
   Outcome again = runProgram({"--resume", "-o", path("results"), path("list.txt")});
   EXPECT_EQ(again.status, 1) << again.err;
-  EXPECT_EQ(timesAsked("dept/sales@a.com"), 1u);
+  EXPECT_EQ(timesAsked("sales@a.com"), 1u);
 }
 
-// --- The 站长 sign-in and rate limit -----------------------------------------
+// --- Sign-in and rate limits --------------------------------------------------
+
+TEST_F(LookupProgramTest, OnATerminalTheStatusLineCountsDownTheThrottlesPause) {
+  fakes_.setAddress(FakeSite::kAizhan, "busy@a.com",
+                    {.domains = {"busy.com"}, .rateLimitedAnswers = {{1, 1}}});
+  writeFile("list.txt", "busy@a.com\n");
+  // Standard error on a terminal of the test's own; the test holds its other
+  // end open too, so that all the program wrote stays there to read.
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const std::string device = ::ptsname(terminal);
+  const int held = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ProgramRun run;
+  ASSERT_TRUE(run.start(QARVO_LOOKUP_PROGRAM, {.arguments = {path("list.txt")},
+                                               .environment = {{"http_proxy", proxy_.url()}},
+                                               .standardOutput = path("stdout0"),
+                                               .standardError = device}));
+  std::string shown;
+  auto readShown = [&] {
+    char buffer[4096];
+    pollfd ready{.fd = terminal, .events = POLLIN, .revents = 0};
+    while (::poll(&ready, 1, 0) == 1) {
+      const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+      if (got <= 0)
+        break;
+      shown.append(buffer, static_cast<size_t>(got));
+    }
+  };
+  std::optional<int> status;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        readShown();  // the program must never wait for a full terminal
+        return (status = run.poll()).has_value();
+      },
+      seconds(120)));
+  readShown();
+  ::close(held);
+  ::close(terminal);
+  EXPECT_EQ(status, 0) << shown;
+  EXPECT_EQ(fileText(path("stdout0")),
+            "address,domain,status,pages,reason,more_pages\nbusy@a.com,busy.com,found,1,,0\n");
+  EXPECT_NE(shown.find("[1/1] busy@a.com  page 1  0 domains  too many queries, again in 5 s"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("too many queries, asking again"), std::string::npos) << shown;
+}
 
 TEST_F(LookupProgramTest, ChinazBeyondPageTenNeedsTheCookieFile) {
   const auto domains = numberedDomains("big", 13 * 20);
@@ -233,7 +313,8 @@ TEST_F(LookupProgramTest, ChinazBeyondPageTenNeedsTheCookieFile) {
       runProgram({"-s", "chinaz", "-f", "jsonl", "-o", path("results"), path("list.txt")});
   EXPECT_EQ(without.status, 1) << without.err;
   EXPECT_NE(without.out.find("\"status\":\"incomplete\""), std::string::npos) << without.out;
-  EXPECT_NE(without.out.find("\"pages\":10,\"reason\":\"sign-in needed\""), std::string::npos)
+  EXPECT_NE(without.out.find("\"pages\":10,\"more_pages\":0,\"reason\":\"sign-in needed\""),
+            std::string::npos)
       << without.out;
   EXPECT_NE(without.err.find("--cookie-file"), std::string::npos) << without.err;
   EXPECT_FALSE(std::filesystem::exists(path("results/big@a.com.txt")));
@@ -290,8 +371,8 @@ TEST_F(LookupProgramTest, ResumeAfterSigintAsksNothingAgainThatHadCompleted) {
   Outcome stopped = finish(first);
   EXPECT_LT(std::chrono::steady_clock::now() - stopAt, seconds(10));
   ASSERT_EQ(stopped.status, 130) << stopped.err;
-  EXPECT_NE(stopped.out.find("a@a.com,a2.com,found,1,\n"), std::string::npos) << stopped.out;
-  EXPECT_NE(stopped.out.find("c@a.com,c1.com,stopped,1,stopped\n"), std::string::npos)
+  EXPECT_NE(stopped.out.find("a@a.com,a2.com,found,1,,0\n"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("c@a.com,c1.com,stopped,1,stopped,0\n"), std::string::npos)
       << stopped.out;
   EXPECT_EQ(stopped.out.find("d@a.com"), std::string::npos);
   EXPECT_NE(stopped.err.find("stopped: 4 of 5 addresses"), std::string::npos) << stopped.err;
@@ -311,15 +392,50 @@ TEST_F(LookupProgramTest, ResumeAfterSigintAsksNothingAgainThatHadCompleted) {
             (std::vector<std::string>{"c@a.com", "c@a.com", "c@a.com", "d@a.com"}));
   // The output still covers the whole list, the earlier results included.
   std::string csv =
-      "address,domain,status,pages,reason\n"
-      "a@a.com,a1.com,found,1,\na@a.com,a2.com,found,1,\n"
-      "b@a.com,b1.com,found,1,\nnobody@x.example,,none,0,\n";
+      "address,domain,status,pages,reason,more_pages\n"
+      "a@a.com,a1.com,found,1,,0\na@a.com,a2.com,found,1,,0\n"
+      "b@a.com,b1.com,found,1,,0\nnobody@x.example,,none,0,,0\n";
   for (const std::string& domain : numberedDomains("c", 50))
-    csv += "c@a.com," + domain + ",found,3,\n";
-  csv += "d@a.com,d1.com,found,1,\n";
+    csv += "c@a.com," + domain + ",found,3,,0\n";
+  csv += "d@a.com,d1.com,found,1,,0\n";
   EXPECT_EQ(resumed.out, csv);
   EXPECT_EQ(fileText(path("results/c@a.com.txt")), gbk(joined(numberedDomains("c", 50), "\r\n")));
   EXPECT_NE(resumed.err.find("3 done before"), std::string::npos) << resumed.err;
+}
+
+TEST_F(LookupProgramTest, AResultCutShortByThePageLimitSaysSoAndAResumedRunRepeatsIt) {
+  const auto big = numberedDomains("big", 50);  // three pages of 20
+  fakes_.setAddress(FakeSite::kAizhan, "big@a.com", {.domains = big});
+  fakes_.setAddress(FakeSite::kAizhan, "small@a.com", {.domains = {"small.com"}});
+  writeFile("list.txt", "big@a.com\nsmall@a.com\n");
+  const std::vector<std::string> arguments = {"-p", "1", "-o", path("results"), path("list.txt")};
+
+  Outcome first = runProgram(arguments);
+  ASSERT_EQ(first.status, 0) << first.err;  // completed: as far as it was asked to go
+  std::string csv = "address,domain,status,pages,reason,more_pages\n";
+  for (int i = 0; i < 20; ++i)
+    csv += "big@a.com," + big[static_cast<size_t>(i)] + ",found,1,,2\n";
+  csv += "small@a.com,small.com,found,1,,0\n";
+  EXPECT_EQ(first.out, csv);
+  EXPECT_NE(first.err.find("[1/2] big@a.com: found, 20 domains, 1 of 3 pages (page limit)\n"),
+            std::string::npos)
+      << first.err;
+  EXPECT_NE(first.err.find("1 cut short by the page limit (-p)"), std::string::npos) << first.err;
+  EXPECT_NE(fileText(path("results/") + std::string(ResumeJournal::kFileName))
+                .find("\tfound\t1+2\tbig@a.com\tbig1.com\t"),
+            std::string::npos);
+
+  fakes_.clearRequests();
+  std::vector<std::string> resumed = arguments;
+  resumed.insert(resumed.begin(), "--resume");
+  Outcome again = runProgram(resumed);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(fakes_.requests().empty());
+  EXPECT_EQ(again.out, csv);
+  EXPECT_NE(again.err.find("[1/2] big@a.com: done before, found, 20 domains, 1 of 3 pages (page "
+                           "limit)\n"),
+            std::string::npos)
+      << again.err;
 }
 
 TEST_F(LookupProgramTest, ASignalAbortsTheRequestInFlight) {
@@ -338,6 +454,7 @@ TEST_F(LookupProgramTest, ASignalAbortsTheRequestInFlight) {
   EXPECT_EQ(stopped.status, 130) << stopped.err;
   EXPECT_EQ(stopped.out,
             "{\"address\":\"slow@a.com\",\"status\":\"stopped\",\"domains\":[],\"pages\":0,"
+            "\"more_pages\":0,"
             "\"reason\":\"stopped\"}\n");
   EXPECT_EQ(timesAsked("next@a.com"), 0u);
   EXPECT_FALSE(std::filesystem::exists(path("results/slow@a.com.txt")));
@@ -348,22 +465,38 @@ TEST_F(LookupProgramTest, ASignalAbortsTheRequestInFlight) {
 TEST_F(LookupProgramTest, ABadFileOrCommandLineGivesStatusTwoAndSaysWhy) {
   writeFile("gbk.txt", "a@b.com\nzhang@\xC0\xFD\xD7\xD3.cn\n");
   writeFile("list.txt", "a@b.com\n");
+  writeFile("names.txt", "张三\n李四 (at) x.cn\n");
   struct Case {
     std::vector<std::string> arguments;
     std::string message;
   };
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {{path("missing.txt")}, "cannot read " + path("missing.txt") + ": No such file"},
       {{path("")}, "cannot read " + path("") + ": Is a directory"},
       {{path("gbk.txt")}, "line 2 is not UTF-8"},
       {{"--resume", path("list.txt")}, "--resume needs --out"},
-      {{"-s", "baidu", path("list.txt")}, "--service"},
-      {{"-p", "0", path("list.txt")}, "--pages"},
-      {{"-i", "-1", path("list.txt")}, "--interval"},
+      {{path("names.txt")}, "no e-mail address in " + path("names.txt") + " (列表中没有邮箱地址)"},
+      {{"-s", "baidu", path("list.txt")},
+       "qarvo-lookup: -s/--service wants aizhan or chinaz (服务应为 aizhan 或 chinaz)\n"},
+      {{"-f", "xml", path("list.txt")},
+       "qarvo-lookup: -f/--format wants csv, jsonl or none (格式应为 csv、jsonl 或 none)\n"},
+      {{"--wait-offline", "5x", path("list.txt")}, "qarvo-lookup: --wait-offline wants a time"},
+      {{"--wait-offline", "99999999999999999h", path("list.txt")}, "--wait-offline wants"},
       {{"--cookie-file", path("missing.txt"), "-s", "chinaz", path("list.txt")},
        "cannot read the cookie file"},
       {{"--no-such-option", path("list.txt")}, "--no-such-option"},
   };
+  // Values out of range or no numbers at all, in the help's words.
+  const std::string pages =
+      "qarvo-lookup: -p/--pages wants a whole number from 1 to 9999 (页数应为 1 到 9999 的整数)\n";
+  for (const char* value : {"abc", "0", "10000", "1.5", " 5"})
+    cases.push_back({{"-p", value, path("list.txt")}, pages});
+  cases.push_back({{path("list.txt"), "-p"}, pages});  // no value at all
+  const std::string interval =
+      "qarvo-lookup: -i/--interval wants seconds from 0 to 3600, fractions allowed (间隔应为 0 "
+      "到 3600 秒，可带小数)\n";
+  for (const char* value : {"-1", "3600.5", "abc", "nan", "inf"})
+    cases.push_back({{"-i", value, path("list.txt")}, interval});
   for (const Case& c : cases) {
     Outcome run = runProgram(c.arguments);
     EXPECT_EQ(run.status, 2) << c.message << "\n" << run.err;

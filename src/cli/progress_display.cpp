@@ -60,8 +60,9 @@ void ProgressDisplay::status(int index, int total, const std::string& address, i
                              int totalPages, int domains, int notCompleted, bool force) {
   if (!terminal_ || quiet_)
     return;
+  countdownWhat_.clear();  // the wait is over
   // Pauses report every few milliseconds; redrawing that often only costs.
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = Clock::now();
   if (!force && now - lastStatus_ < std::chrono::milliseconds(100))
     return;
   lastStatus_ = now;
@@ -74,19 +75,51 @@ void ProgressDisplay::status(int index, int total, const std::string& address, i
   text += "  " + std::to_string(domains) + (domains == 1 ? " domain" : " domains");
   if (notCompleted > 0)
     text += "  " + std::to_string(notCompleted) + " not completed";
+  statusText_ = std::move(text);
+  draw(statusText_);
+}
+
+void ProgressDisplay::draw(const std::string& text) {
   std::fputs(("\r" + fitColumns(text, width_ - 1) + "\x1b[K").c_str(), stream_);
   std::fflush(stream_);
   statusShown_ = true;
 }
 
+void ProgressDisplay::countdown(const std::string& what, Clock::time_point until,
+                                Clock::time_point now) {
+  if (!terminal_ || quiet_)
+    return;
+  countdownWhat_ = what;
+  countdownUntil_ = until;
+  countdownShown_ = -1;  // drawn at once
+  tick(now);
+}
+
+void ProgressDisplay::tick(Clock::time_point now) {
+  if (!terminal_ || quiet_ || countdownWhat_.empty())
+    return;
+  // Whole seconds, rounded up: "again in 1 s" until the wait is over.
+  const auto left = std::max(Clock::duration::zero(), countdownUntil_ - now);
+  const long long seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+  if (seconds == countdownShown_ && statusShown_)
+    return;
+  countdownShown_ = seconds;
+  draw(statusText_ + "  " + countdownWhat_ +
+       (seconds > 0 ? ", again in " + std::to_string(seconds) + " s" : ", asking again"));
+}
+
 std::string ProgressDisplay::describe(const AddressRecord& record) {
   std::string text = record.status;
-  if (!record.reason.empty())
+  // A stopped look-up needs no "(stopped)" after it.
+  if (!record.reason.empty() && record.reason != record.status)
     text += " (" + record.reason + ")";
   if (!record.domains.empty())
     text += ", " + std::to_string(record.domains.size()) +
             (record.domains.size() == 1 ? " domain" : " domains");
-  if (record.pages > 0)
+  if (record.morePages > 0)
+    text += ", " + std::to_string(record.pages) + " of " +
+            std::to_string(record.pages + record.morePages) + " pages (page limit)";
+  else if (record.pages > 0)
     text += ", " + std::to_string(record.pages) + (record.pages == 1 ? " page" : " pages");
   return text;
 }
@@ -98,10 +131,10 @@ void ProgressDisplay::addressEnded(int index, int total, const AddressRecord& re
                            record.address + ": " + (skipped ? "done before, " : "") +
                            describe(record);
   // Problems stay on screen; on a terminal completed addresses only pass
-  // through the status line.
+  // through the status line, unless the page limit left pages unread.
   if (!completed)
     line(text);
-  else if (!quiet_ && !terminal_)
+  else if (!quiet_ && (!terminal_ || record.morePages > 0))
     line(text);
 }
 
@@ -122,6 +155,10 @@ std::string ProgressDisplay::summary(const RunTally& tally, const std::string& f
   add(tally.skipped, "done before");
   add(tally.unsaved, "not saved");
   add(tally.notAsked, "not asked");
+  add(tally.cutShort, "cut short by the page limit (-p)");
+  add(tally.duplicates, tally.duplicates == 1 ? "duplicate dropped" : "duplicates dropped");
+  add(tally.linesWithoutAddress,
+      tally.linesWithoutAddress == 1 ? "line without an address" : "lines without an address");
   if (!folder.empty())
     text += "; files in " + folder;
   return text;

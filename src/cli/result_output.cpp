@@ -33,6 +33,8 @@ AddressRecord makeRecord(std::string address, const LookupResult& result) {
   record.pages = result.pages;
   if (!result.completed())
     record.reason = reasonName(result.reason);
+  else if (result.announcedPages > result.pages)
+    record.morePages = result.announcedPages - result.pages;
   return record;
 }
 
@@ -90,7 +92,8 @@ std::string jsonString(std::string_view utf8) {
 
 std::string csvRows(const AddressRecord& record) {
   const std::string tail = "," + csvField(record.status) + "," + std::to_string(record.pages) +
-                           "," + csvField(record.reason) + "\n";
+                           "," + csvField(record.reason) + "," + std::to_string(record.morePages) +
+                           "\n";
   const std::string address = csvField(record.address);
   if (record.domains.empty())
     return address + "," + tail;
@@ -108,7 +111,8 @@ std::string jsonLine(const AddressRecord& record) {
       line += ',';
     line += jsonString(record.domains[i]);
   }
-  line += "],\"pages\":" + std::to_string(record.pages);
+  line += "],\"pages\":" + std::to_string(record.pages) +
+          ",\"more_pages\":" + std::to_string(record.morePages);
   if (!record.reason.empty())
     line += ",\"reason\":" + jsonString(record.reason);
   line += "}\n";

@@ -2,11 +2,12 @@
 //
 // CSV: a header line, then one row per domain; an address without domains
 // gets one row with an empty domain. Every row carries the address's status
-// (found, none, failed, incomplete, stopped), the pages that came and, when
-// the look-up did not complete, the reason. Fields are quoted when they hold
-// a comma, a quote or a line break; lines end in LF.
-// JSONL: one object per address: address, status, domains, pages and, when
-// the look-up did not complete, reason.
+// (found, none, failed, incomplete, stopped), the pages that came, when the
+// look-up did not complete the reason, and the pages the page limit left
+// unread (more_pages). Fields are quoted when they hold a comma, a quote or a
+// line break; lines end in LF.
+// JSONL: one object per address: address, status, domains, pages, more_pages
+// and, when the look-up did not complete, reason.
 // Each address is written and flushed as soon as it ends, so a run that is
 // stopped or killed leaves every finished address on the output.
 #pragma once
@@ -29,10 +30,12 @@ struct AddressRecord {
   std::vector<std::string> domains = {};
   int pages = 0;
   std::string reason = {};  // reasonName(), empty for completed look-ups
+  int morePages = 0;        // completed, but the page limit left this many pages unread
 };
 
 // The record of an engine result: the GBK domains split at CR LF and
-// converted to UTF-8.
+// converted to UTF-8; a completed look-up with fewer pages than the pager
+// announced was cut short by the page limit.
 AddressRecord makeRecord(std::string address, const LookupResult& result);
 
 // The domains of a GBK result text ("\r\n" between domains), in UTF-8.
@@ -46,7 +49,7 @@ std::string jsonString(std::string_view utf8);
 // The lines a record becomes, each ending in "\n".
 std::string csvRows(const AddressRecord& record);
 std::string jsonLine(const AddressRecord& record);
-inline constexpr std::string_view kCsvHeader = "address,domain,status,pages,reason\n";
+inline constexpr std::string_view kCsvHeader = "address,domain,status,pages,reason,more_pages\n";
 
 class ResultOutput {
  public:

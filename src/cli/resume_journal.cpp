@@ -84,6 +84,8 @@ std::string ResumeJournal::formatLine(std::string_view service, const AddressRec
   appendEscaped(record.status, &line);
   line += '\t';
   line += std::to_string(record.pages);
+  if (record.morePages > 0)
+    line += "+" + std::to_string(record.morePages);
   line += '\t';
   appendEscaped(record.address, &line);
   for (const std::string& domain : record.domains) {
@@ -114,9 +116,19 @@ bool ResumeJournal::parseLine(std::string_view line, std::string* service, Addre
   // Only completed look-ups are journaled.
   if (record->status != "found" && record->status != "none")
     return false;
-  std::string_view pages = fields[2];
-  auto [end, problem] = std::from_chars(pages.data(), pages.data() + pages.size(), record->pages);
-  if (problem != std::errc() || end != pages.data() + pages.size() || record->pages < 0)
+  // "P" or "P+M".
+  const std::string_view pages = fields[2];
+  const char* const last = pages.data() + pages.size();
+  auto [end, problem] = std::from_chars(pages.data(), last, record->pages);
+  if (problem != std::errc() || record->pages < 0)
+    return false;
+  if (end != last && *end == '+') {
+    auto [moreEnd, moreProblem] = std::from_chars(end + 1, last, record->morePages);
+    if (moreProblem != std::errc() || record->morePages < 1)
+      return false;
+    end = moreEnd;
+  }
+  if (end != last)
     return false;
   if (!unescape(fields[3], &record->address) || record->address.empty())
     return false;

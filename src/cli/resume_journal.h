@@ -14,6 +14,8 @@
 // Line format (UTF-8, fields separated by tabs, "%", tab, CR and LF inside a
 // field written as %25, %09, %0D, %0A):
 //   service  status  pages  address  domain  domain ...
+// where pages is "P", or "P+M" for a look-up the page limit cut short with M
+// pages unread (lines of earlier versions say "P" only).
 #pragma once
 
 #include <map>

@@ -39,6 +39,9 @@ TEST_F(ResumeJournalTest, EntriesComeBackInTheNextRunPerService) {
     EXPECT_EQ(journal.size(), 0u);
     ASSERT_TRUE(journal.record("aizhan", found("a@b.com", {"x.com", "例子.中国"})));
     ASSERT_TRUE(journal.record("aizhan", {.address = "n@o.com", .status = "none", .pages = 1}));
+    AddressRecord cut = found("cut@b.com", {"y.com"});
+    cut.morePages = 12;
+    ASSERT_TRUE(journal.record("aizhan", cut));
   }
   ResumeJournal journal;
   std::string error;
@@ -47,8 +50,14 @@ TEST_F(ResumeJournalTest, EntriesComeBackInTheNextRunPerService) {
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->status, "found");
   EXPECT_EQ(a->domains, (std::vector<std::string>{"x.com", "例子.中国"}));
+  EXPECT_EQ(a->morePages, 0);
   ASSERT_NE(journal.find("aizhan", "n@o.com"), nullptr);
   EXPECT_TRUE(journal.find("aizhan", "n@o.com")->domains.empty());
+  // Cut short by the page limit: said again exactly.
+  const AddressRecord* cut = journal.find("aizhan", "cut@b.com");
+  ASSERT_NE(cut, nullptr);
+  EXPECT_EQ(cut->pages, 1);
+  EXPECT_EQ(cut->morePages, 12);
   // Done with one service says nothing about the other.
   EXPECT_EQ(journal.find("chinaz", "a@b.com"), nullptr);
 }
@@ -99,18 +108,24 @@ TEST_F(ResumeJournalTest, ALineCutByACrashIsDroppedAndTheNextLineStartsClean) {
 TEST_F(ResumeJournalTest, LinesThatAreNotCompletedLookUpsAreIgnored) {
   {
     std::ofstream out(journalPath(), std::ios::binary);
-    out << "aizhan\tfailed\t0\tf@a.com\n"           // never journaled: not completed
-        << "aizhan\tfound\t1\tempty@a.com\n"        // found without domains
-        << "aizhan\tnone\tx\tbad-pages@a.com\n"     // pages not a number
+    out << "aizhan\tfailed\t0\tf@a.com\n"             // never journaled: not completed
+        << "aizhan\tfound\t1\tempty@a.com\n"          // found without domains
+        << "aizhan\tnone\tx\tbad-pages@a.com\n"       // pages not a number
+        << "aizhan\tfound\t1+\tplus@a.com\tp.com\n"   // more pages missing
+        << "aizhan\tfound\t1+0\tzero@a.com\tz.com\n"  // "+0" is never written
+        << "aizhan\tfound\t1+2x\tjunk@a.com\tj.com\n"
         << "aizhan\tnone\t1\tbad%zzescape@a.com\n"  // broken escape
         << "garbage\n"
-        << "aizhan\tnone\t1\tgood@a.com\n";
+        << "aizhan\tnone\t1\tgood@a.com\n"
+        << "aizhan\tfound\t2+3\tcut@a.com\tc.com\n";
   }
   ResumeJournal journal;
   std::string error;
   ASSERT_TRUE(journal.open(folder(), &error)) << error;
-  EXPECT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal.size(), 2u);
   EXPECT_NE(journal.find("aizhan", "good@a.com"), nullptr);
+  ASSERT_NE(journal.find("aizhan", "cut@a.com"), nullptr);
+  EXPECT_EQ(journal.find("aizhan", "cut@a.com")->morePages, 3);
 }
 
 TEST_F(ResumeJournalTest, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstHoldsIt) {
