@@ -151,6 +151,25 @@ TEST_F(DowngradeTest, AWayUpIsFollowed) {
   EXPECT_EQ(asString(request.ResponseBody()), "upgraded");
 }
 
+TEST_F(DowngradeTest, NoWayBackDownAfterAHopUp) {
+  // http -> https -> http: the second hop came over https, so the third may not leave it.
+  plain.redirect("/start", secure.url("/"));
+  HttpRequest request;
+  request.SetOption(kOptionSslErrorIgnoreFlags, kIgnoreEveryCertificateError);
+  request.Open("GET", plain.url("/start"));
+  request.Send();
+  EXPECT_EQ(request.Status(), 0);
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kConnection);
+
+  Text message;
+  EXPECT_TRUE(
+      winHttpFetch(plain.url("/start"), {.timeoutSeconds = 5, .statusMessage = &message}).empty());
+  EXPECT_EQ(message, gbk("712 服务器未响应!"));
+  EXPECT_EQ(secure.requestCount(), 2u);
+  ASSERT_EQ(plain.requestCount(), 2u);
+  EXPECT_EQ(plain.lastRequest().path, "/start");
+}
+
 TEST_F(DowngradeTest, TheFunctionInterfaceFetchRefusesToFollow) {
   Text message;
   Bytes body = winHttpFetch(secure.url("/"), {.timeoutSeconds = 5, .statusMessage = &message});

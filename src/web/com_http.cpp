@@ -108,6 +108,25 @@ void openProbe(ComHttp& http, TextView method, const Text& url, bool synchronous
   }
 }
 
+// Hands the caller's cancel flag to the request object for one fetch.
+class CancelScope {
+ public:
+  CancelScope(std::shared_ptr<HttpRequest> request, const bool* cancel)
+      : request_(std::move(request)) {
+    if (request_)
+      request_->SetCancelFlag(cancel);
+  }
+  ~CancelScope() {
+    if (request_)
+      request_->SetCancelFlag(nullptr);
+  }
+  CancelScope(const CancelScope&) = delete;
+  CancelScope& operator=(const CancelScope&) = delete;
+
+ private:
+  std::shared_ptr<HttpRequest> request_;
+};
+
 }  // namespace
 
 struct ComHttp::PageRequestParts {
@@ -415,22 +434,21 @@ Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
   Text localCookies;
   Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
 
-  if (requestObject)
-    requestObject->SetCancelFlag(options.cancel);
-  sendPageRequest(url,
-                  {.postText = options.postText,
-                   .postBytes = options.postBytes,
-                   .proxy = options.proxy,
-                   .synchronous = options.synchronous,
-                   .referer = options.referer,
-                   .cookies = cookies,
-                   .contentType = options.contentType,
-                   .userAgent = options.userAgent,
-                   .extraHeaders = options.extraHeaders,
-                   .spoofClientAddress = options.spoofClientAddress},
-                  pageFetchTiming(options.timeoutSeconds));
-  if (requestObject)
-    requestObject->SetCancelFlag(nullptr);
+  {
+    CancelScope scope(requestObject, options.cancel);
+    sendPageRequest(url,
+                    {.postText = options.postText,
+                     .postBytes = options.postBytes,
+                     .proxy = options.proxy,
+                     .synchronous = options.synchronous,
+                     .referer = options.referer,
+                     .cookies = cookies,
+                     .contentType = options.contentType,
+                     .userAgent = options.userAgent,
+                     .extraHeaders = options.extraHeaders,
+                     .spoofClientAddress = options.spoofClientAddress},
+                    pageFetchTiming(options.timeoutSeconds));
+  }
 
   // 12. The response's cookies.
   lastCookies = responseCookies();
@@ -454,9 +472,12 @@ Text ComHttp::fetchVia(int kind, const Text& url, const FetchPageOptions& option
   if (kind == 1)
     return fetchPage(url, options);
 
-  // Content type and agent travel as header lines; left out, they are fetchPage's defaults.
+  // Content type and agent travel as header lines; left out, they are
+  // fetchPage's defaults. A line break in either would add lines of its own.
   Text contentType = options.contentType.empty() ? Text(kDefaultContentType) : options.contentType;
   Text userAgent = options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent;
+  if (breaksHeaderLine(contentType) || breaksHeaderLine(userAgent))
+    return {};
   Text headers =
       options.extraHeaders + "\r\nContent-Type: " + contentType + "\r\nUser-Agent: " + userAgent;
   // fetchPage's proxy words mean the same here: "-1" none, "IE" the system's.
@@ -476,7 +497,8 @@ Text ComHttp::fetchVia(int kind, const Text& url, const FetchPageOptions& option
                                    .extraHeaders = headers,
                                    .useWinInet = false,
                                    .spoofClientAddress = options.spoofClientAddress,
-                                   .useWinHttpApi = kind == 2});
+                                   .useWinHttpApi = kind == 2,
+                                   .cancel = options.cancel});
 }
 
 Text ComHttp::lastCookiesText() const {
@@ -494,18 +516,21 @@ Bytes ComHttp::fetchPageGzip(const Text& url, const FetchGzipOptions& options) {
   Text localCookies;
   Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
 
-  sendPageRequest(url,
-                  {.postText = options.postText,
-                   .postBytes = options.postBytes,
-                   .proxy = options.proxy,
-                   .synchronous = options.synchronous,
-                   .referer = options.referer,
-                   .cookies = cookies,
-                   .contentType = options.contentType,
-                   .userAgent = options.userAgent,
-                   .extraHeaders = options.extraHeaders,
-                   .spoofClientAddress = options.spoofClientAddress},
-                  gzipFetchTiming(options.timeoutSeconds));
+  {
+    CancelScope scope(requestObject, options.cancel);
+    sendPageRequest(url,
+                    {.postText = options.postText,
+                     .postBytes = options.postBytes,
+                     .proxy = options.proxy,
+                     .synchronous = options.synchronous,
+                     .referer = options.referer,
+                     .cookies = cookies,
+                     .contentType = options.contentType,
+                     .userAgent = options.userAgent,
+                     .extraHeaders = options.extraHeaders,
+                     .spoofClientAddress = options.spoofClientAddress},
+                    gzipFetchTiming(options.timeoutSeconds));
+  }
 
   // lastCookies stays as the last fetchPage left it.
   if (options.keepCookies)
@@ -551,6 +576,8 @@ Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
   std::size_t fragment = url->find('#');
   if (fragment != Text::npos)
     url->resize(fragment);
+  returnedCookies.clear();
+  rawBody.clear();
 
   // 2 - 4. Header block, method, time-out.
   Text headers = options.extraHeaders;
@@ -560,6 +587,8 @@ Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
     headers += spoofedAddressHeaders();
   }
   const Text& referer = options.referer.empty() ? *url : options.referer;
+  if (breaksHeaderLine(referer))
+    return {};  // its Referer line would end early and start lines of its own
   headers += "\r\nReferer: " + referer;
   int method = (!options.postText.empty() || !options.postBytes.empty()) ? 1 : 0;
   int timeout = directFetchTimeoutSeconds(options.timeoutSeconds);
@@ -575,7 +604,8 @@ Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
                                   .responseHeaders = &responseHeaders,
                                   .proxy = options.proxy,
                                   .timeoutSeconds = timeout,
-                                  .postBytes = options.postBytes});
+                                  .postBytes = options.postBytes,
+                                  .cancel = options.cancel});
   } else {
     // Both internet-library back-ends get a body given only as text, so that
     // a POST never goes out without it.
@@ -587,7 +617,8 @@ Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
         .cookies = options.cookies,
         .body = options.postBytes.empty() ? toBytes(options.postText) : options.postBytes,
         .proxy = options.proxy,
-        .timeoutSeconds = timeout};
+        .timeoutSeconds = timeout,
+        .cancel = options.cancel};
     InternetFetchResult result =
         options.useWinInet ? internetFetch(request) : threadedInternetFetch(request);
     rawBody = std::move(result.body);
@@ -602,6 +633,7 @@ Text ComHttp::fetchPageDirect(Text* url, const FetchDirectOptions& options) {
 }
 
 Text ComHttp::locationOf(const Text& url, const LocationOptions& options) {
+  CancelScope scope(requestObject, options.cancel);
   bool posting = !options.postText.empty();
   openProbe(*this, posting ? "POST" : "GET", url, options.synchronous,
             options.userAgent.empty() ? Text(kDefaultPageUserAgent) : options.userAgent,
@@ -619,6 +651,7 @@ Text ComHttp::locationOf(const Text& url, const LocationOptions& options) {
 }
 
 int ComHttp::probeEncoding(const Text& url, const ProbeEncodingOptions& options) {
+  CancelScope scope(requestObject, options.cancel);
   openProbe(*this, "GET", url, options.synchronous,
             "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)", options.referer,
             options.cookies);
@@ -638,6 +671,7 @@ void ComHttp::reset() {
 }
 
 double ComHttp::probeStatus(const Text& url, const ProbeStatusOptions& options) {
+  CancelScope scope(requestObject, options.cancel);
   option(kOptionEnableRedirects, 0);
   setTimeouts(5000, 5000, 10000, 5000);
   Text target = url;

@@ -94,6 +94,7 @@ struct FetchGzipOptions {
   Text extraHeaders{};
   int* encodingMode = nullptr;  // a 0 becomes 2 when the headers declare UTF-8
   bool spoofClientAddress = false;
+  const bool* cancel = nullptr;  // as fetchPage's
 };
 struct FetchDirectOptions {
   Text postText{};
@@ -102,15 +103,16 @@ struct FetchDirectOptions {
   Text proxy{};                 // "host:port"; empty: none
   int unused = 0;
   Bytes postBytes{};  // wins over postText
-  Text referer{};     // empty: the URL
+  Text referer{};     // empty: the URL. Holding CR or LF: the fetch is refused
   Text cookies{};
   Text extraHeaders{};              // header lines separated by CR LF
   bool useWinInet = false;          // the internet-library back-end
   Text* returnedCookies = nullptr;  // out: the cookies after the exchange
   Bytes* rawBody = nullptr;         // out: the body before decoding
   bool spoofClientAddress = false;
-  bool useWinHttpApi = false;  // winHttpFetch; wins over useWinInet. Neither: the threaded
-                               // internet-library back-end
+  bool useWinHttpApi = false;    // winHttpFetch; wins over useWinInet. Neither: the threaded
+                                 // internet-library back-end
+  const bool* cancel = nullptr;  // raised while waiting: the fetch ends at once
 };
 struct LocationOptions {
   bool synchronous = false;
@@ -120,17 +122,20 @@ struct LocationOptions {
   Text userAgent{};  // empty: kDefaultPageUserAgent
   Text postText{};   // makes the request a POST
   Text extraHeaders{};
+  const bool* cancel = nullptr;  // as fetchPage's
 };
 struct ProbeEncodingOptions {
   bool synchronous = false;
   Text referer{};
   std::optional<Text> cookies{};
+  const bool* cancel = nullptr;  // as fetchPage's
 };
 struct ProbeStatusOptions {
   bool synchronous = false;
   int timeoutSeconds = 0;  // the wait; 0: 25 seconds
   std::optional<Text> cookies{};
-  std::optional<Text> proxy{};  // as fetchPage's
+  std::optional<Text> proxy{};   // as fetchPage's
+  const bool* cancel = nullptr;  // as fetchPage's
 };
 
 class ComHttp {
@@ -194,6 +199,8 @@ class ComHttp {
   // 27: the response's "Set-Cookie:" lines, each followed by CR LF.
   Text setCookieLines() const;
   // 28: kind 1 fetchPage, 2 fetchPageDirect over WinHTTP, other: the threaded back-end.
+  // For the other kinds the content type and agent travel as header lines:
+  // either holding CR or LF, the fetch is refused (empty text, nothing sent).
   Text fetchVia(int kind, const Text& url, const FetchPageOptions& options = {});
   // 29: downloads `url` and returns the body as GBK text; empty when nothing came back.
   Text fetchPage(const Text& url, const FetchPageOptions& options = {});
@@ -208,7 +215,9 @@ class ComHttp {
   // 34
   Text clearKeptCookies();
   // 35: a fetch over the HTTP function interfaces instead of the request
-  // object; *url loses its fragment. The body decoded as fetchPage's.
+  // object; *url loses its fragment. The body decoded as fetchPage's. A
+  // referer (or, standing in for it, a URL) holding CR or LF would add header
+  // lines of its own: the fetch is refused (empty text, nothing sent).
   Text fetchPageDirect(Text* url, const FetchDirectOptions& options = {});
   // 36: the Location header of the answer, redirects not followed.
   Text locationOf(const Text& url, const LocationOptions& options = {});

@@ -1,30 +1,38 @@
 #include "web/curl_exchange.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 
+#include "platform/blanks.h"
 #include "platform/dbcs.h"
-#include "web/http_request.h"
+#include "platform/event_pump.h"
+#include "web/connection_cache.h"
 
 namespace qarvo {
 namespace {
 
-// A server that sends header lines without end is not listened to for ever.
-constexpr std::size_t kMaxHeadBytes = 1024 * 1024;
 constexpr long kMaxRedirects = 10;
-// Longest single wait in the transfer loop, so the silence limits are looked at often enough.
-constexpr long kPollSliceMs = 50;
+// Longest single wait of the transfer loop: how often the limits, the stop
+// request and the event pump are looked at.
+constexpr long long kPollSliceMs = 10;
+// Idle connections the cache keeps (curl's default is 4 per transfer running).
+constexpr long kCachedConnections = 16;
 
 bool isHeaderNameChar(unsigned char c) {
   return c > 0x20 && c < 0x7F && c != ':';
 }
 
-// "Name: value" with a well-formed name, or nullptr when the line is no header.
+bool hasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// "Name: value" with a well-formed name, or false when the line is no header.
 bool splitHeaderLine(std::string_view line, std::string_view* name, std::string_view* value) {
-  if (line.find_first_of("\r\n") != std::string_view::npos)
+  if (hasLineBreak(line))
     return false;
   std::size_t colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0)
@@ -34,11 +42,7 @@ bool splitHeaderLine(std::string_view line, std::string_view* name, std::string_
     if (!isHeaderNameChar(c))
       return false;
   }
-  *value = line.substr(colon + 1);
-  while (!value->empty() && (value->front() == ' ' || value->front() == '\t'))
-    value->remove_prefix(1);
-  while (!value->empty() && (value->back() == ' ' || value->back() == '\t'))
-    value->remove_suffix(1);
+  *value = trimSpacesAndTabs(line.substr(colon + 1));
   return true;
 }
 
@@ -50,18 +54,26 @@ int statusCodeOf(std::string_view head) {
   return std::atoi(std::string(head.substr(blank + 1, 3)).c_str());
 }
 
-bool headHasLocation(std::string_view head) {
+// The value of the first header line named `lowerName` in a head, if any.
+std::optional<std::string_view> headerValue(std::string_view head, std::string_view lowerName) {
   std::size_t at = 0;
   while ((at = head.find("\r\n", at)) != std::string_view::npos) {
     at += 2;
-    if (asciiToLower(head.substr(at, 9)) == "location:")
-      return true;
+    std::string_view line = head.substr(at, head.find("\r\n", at) - at);
+    std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && asciiToLower(line.substr(0, colon)) == lowerName)
+      return trimSpacesAndTabs(line.substr(colon + 1));
   }
-  return false;
+  return std::nullopt;
 }
 
 bool needsEscape(unsigned char c) {
   return c <= 0x20 || c >= 0x7F;
+}
+
+long long millisecondsBetween(CurlExchange::Clock::time_point from,
+                              CurlExchange::Clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
 // Owns a CURLU handle and the strings it hands out.
@@ -75,8 +87,9 @@ class UrlHandle {
   UrlHandle(const UrlHandle&) = delete;
   UrlHandle& operator=(const UrlHandle&) = delete;
 
-  bool set(const std::string& url) {
-    return url_ != nullptr && curl_url_set(url_, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
+  // A relative URL is taken relative to the one set before.
+  bool set(const std::string& url, unsigned int flags = 0) {
+    return url_ != nullptr && curl_url_set(url_, CURLUPART_URL, url.c_str(), flags) == CURLUE_OK;
   }
   // The part, or empty when the URL has none.
   std::string get(CURLUPart part, unsigned int flags = 0) const {
@@ -145,6 +158,29 @@ bool crackHttpUrl(std::string_view url, CrackedUrl* cracked) {
   return true;
 }
 
+bool isHttpToken(std::string_view method) {
+  static constexpr std::string_view kTokenMarks = "!#$%&'*+-.^_`|~";
+  if (method.empty())
+    return false;
+  for (char c : method) {
+    bool alphanumeric = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!alphanumeric && kTokenMarks.find(c) == std::string_view::npos)
+      return false;
+  }
+  return true;
+}
+
+bool redirectAllowed(const std::string& currentUrl, std::string_view location) {
+  if (asciiToLower(std::string_view(currentUrl).substr(0, 6)) != "https:")
+    return true;
+  // Resolved as curl resolves the hop it follows.
+  UrlHandle target;
+  if (!target.set(currentUrl) ||
+      !target.set(std::string(trimAsciiWhiteSpace(location)), CURLU_URLENCODE | CURLU_ALLOW_SPACE))
+    return false;
+  return asciiToLower(target.get(CURLUPART_SCHEME)) == "https";
+}
+
 void initialiseCurl() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -168,7 +204,23 @@ CurlExchange::CurlExchange() {
   multi_ = curl_multi_init();
   if (!ready())
     return;
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
+  applyDefaults();
+}
+
+CurlExchange::~CurlExchange() {
+  abandon();
+  if (easy_ != nullptr)
+    curl_easy_cleanup(easy_);
+  if (headerList_ != nullptr)
+    curl_slist_free_all(headerList_);
+  if (multi_ != nullptr)
+    curl_multi_cleanup(multi_);
+}
+
+void CurlExchange::applyDefaults() {
   curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   // The body is handed on exactly as the server sent it.
@@ -177,7 +229,6 @@ CurlExchange::CurlExchange() {
   curl_easy_setopt(easy_, CURLOPT_PROXY, "");
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs_));
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlExchange::onHeader);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlExchange::onBody);
@@ -187,33 +238,60 @@ CurlExchange::CurlExchange() {
   curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlExchange::onConnected);
   curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
+  setLimits(ExchangeLimits::uniform(30000));
 }
 
-CurlExchange::~CurlExchange() {
-  if (easy_ != nullptr)
-    curl_easy_cleanup(easy_);
+void CurlExchange::reset() {
+  abandon();
+  if (!ready())
+    return;
+  curl_easy_reset(easy_);
   if (headerList_ != nullptr)
     curl_slist_free_all(headerList_);
-  if (multi_ != nullptr)
-    curl_multi_cleanup(multi_);
+  headerList_ = nullptr;
+  headerNames_.clear();
+  method_ = "GET";
+  follow_ = true;
+  onlyGivenHeaders_ = true;
+  pumpEvents_ = false;
+  stopRequested_ = nullptr;
+  state_ = State::kSetUp;
+  outcome_ = ExchangeOutcome::kNotSetUp;
+  failure_ = TransferFailure::kNone;
+  status_ = 0;
+  head_.clear();
+  body_.clear();
+  body_.shrink_to_fit();
+  applyDefaults();
 }
 
-bool CurlExchange::setProxy(const std::string& proxy) {
-  return ready() && curl_easy_setopt(easy_, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK;
+bool CurlExchange::setProxy(const std::string& proxy, const std::string& bypass) {
+  return ready() && curl_easy_setopt(easy_, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_NOPROXY, bypass.empty() ? nullptr : bypass.c_str()) ==
+             CURLE_OK;
 }
 
-bool CurlExchange::setTimeout(int milliseconds) {
+bool CurlExchange::useProxyEnvironment() {
+  // No proxy of our own: curl reads http_proxy, no_proxy and the like itself.
+  return ready() && curl_easy_setopt(easy_, CURLOPT_PROXY, nullptr) == CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_NOPROXY, nullptr) == CURLE_OK;
+}
+
+bool CurlExchange::setLimits(const ExchangeLimits& limits) {
   if (!ready())
     return false;
-  timeoutMs_ = milliseconds;
-  return curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
-                          static_cast<long>(std::max(0, milliseconds))) == CURLE_OK;
+  limits_ = limits;
+  // Until the connection stands curl's connect limit rules; after that the
+  // silences are timed by drive().
+  const long connect = static_cast<long>(std::clamp<long long>(limits.connectMs, 0, LONG_MAX));
+  return curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, connect) == CURLE_OK;
 }
 
 bool CurlExchange::openRequest(const std::string& url, const std::string& method) {
-  if (!ready() || method.empty())
+  if (!ready() || !isHttpToken(method))
     return false;
   method_ = method;
+  // A secure start never leaves https; later hops are judged by onHeader.
   bool secure = asciiToLower(std::string_view(url).substr(0, 8)) == "https://";
   return curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
          curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https") ==
@@ -221,23 +299,28 @@ bool CurlExchange::openRequest(const std::string& url, const std::string& method
 }
 
 bool CurlExchange::setCredentials(bool forProxy, const std::string& user,
-                                  const std::string& password) {
+                                  const std::string& password, unsigned long schemes) {
   if (!ready())
     return false;
+  const long mask = static_cast<long>(schemes);
   if (forProxy) {
     return curl_easy_setopt(easy_, CURLOPT_PROXYUSERNAME, user.c_str()) == CURLE_OK &&
            curl_easy_setopt(easy_, CURLOPT_PROXYPASSWORD, password.c_str()) == CURLE_OK &&
-           curl_easy_setopt(easy_, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) ==
-               CURLE_OK;
+           curl_easy_setopt(easy_, CURLOPT_PROXYAUTH, mask) == CURLE_OK;
   }
   return curl_easy_setopt(easy_, CURLOPT_USERNAME, user.c_str()) == CURLE_OK &&
          curl_easy_setopt(easy_, CURLOPT_PASSWORD, password.c_str()) == CURLE_OK &&
-         curl_easy_setopt(easy_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK;
+         curl_easy_setopt(easy_, CURLOPT_HTTPAUTH, mask) == CURLE_OK;
 }
 
-bool CurlExchange::ignoreCertificateErrors() {
-  return ready() && curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
-         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L) == CURLE_OK;
+bool CurlExchange::setCertificateChecks(bool checkChain, bool checkName) {
+  return ready() &&
+         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, checkChain ? 1L : 0L) == CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, checkName ? 2L : 0L) == CURLE_OK;
+}
+
+bool CurlExchange::setClientCertificate(const std::string& pemFile) {
+  return ready() && curl_easy_setopt(easy_, CURLOPT_SSLCERT, pemFile.c_str()) == CURLE_OK;
 }
 
 bool CurlExchange::setAutomaticCookies(bool on) {
@@ -253,6 +336,16 @@ bool CurlExchange::setFollowRedirects(bool follow) {
     return false;
   follow_ = follow;
   return curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L) == CURLE_OK;
+}
+
+bool CurlExchange::setUserAgent(const std::string& agent) {
+  if (!ready())
+    return false;
+  if (hasLineBreak(agent)) {
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, nullptr);
+    return false;
+  }
+  return curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK;
 }
 
 bool CurlExchange::addHeaderLines(const std::vector<std::string>& lines) {
@@ -280,15 +373,27 @@ bool CurlExchange::addHeaderLines(const std::vector<std::string>& lines) {
   return true;
 }
 
-ExchangeOutcome CurlExchange::perform(const std::string& body) {
+void CurlExchange::watch(bool pumpEvents, std::function<bool()> stopRequested) {
+  pumpEvents_ = pumpEvents;
+  stopRequested_ = std::move(stopRequested);
+}
+
+bool CurlExchange::start(const std::string& body) {
+  if (state_ != State::kSetUp)
+    return false;
+  state_ = State::kEnded;
+  outcome_ = ExchangeOutcome::kNotSetUp;
+  failure_ = TransferFailure::kConnection;
   if (!ready())
-    return ExchangeOutcome::kNotSetUp;
+    return false;
 
   // Method and body.
-  bool carriesBody = !body.empty() || method_ == "POST" || method_ == "PUT";
-  if (method_ == "HEAD" && body.empty()) {
+  hasBody_ = !body.empty();
+  bool carriesBody = hasBody_ || method_ == "POST" || method_ == "PUT";
+  if (method_ == "HEAD" && !hasBody_) {
     curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
   } else if (carriesBody) {
+    // curl keeps a copy: the caller's body may change while it goes out.
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(easy_, CURLOPT_COPYPOSTFIELDS, body.c_str());
     if (method_ != "POST")
@@ -299,77 +404,177 @@ ExchangeOutcome CurlExchange::perform(const std::string& body) {
     curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method_.c_str());
   }
 
-  // Only the caller's headers go out: curl's own Accept, form Content-Type and
-  // Expect are switched off unless the caller gave them.
-  for (const char* own : {"accept", "content-type", "expect"}) {
-    if (std::find(headerNames_.begin(), headerNames_.end(), own) != headerNames_.end())
+  // curl's own Expect never goes out unasked; its Accept and form
+  // Content-Type only when the caller wants curl's defaults.
+  std::vector<const char*> own = {"expect"};
+  if (onlyGivenHeaders_)
+    own.insert(own.end(), {"accept", "content-type"});
+  for (const char* name : own) {
+    if (std::find(headerNames_.begin(), headerNames_.end(), name) != headerNames_.end())
       continue;
-    std::string off = std::string(own) + ":";
+    std::string off = std::string(name) + ":";
     curl_slist* grown = curl_slist_append(headerList_, off.c_str());
     if (grown == nullptr)
-      return ExchangeOutcome::kNotSetUp;
+      return false;
     headerList_ = grown;
+    headerNames_.push_back(name);
   }
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
 
+  started_ = Clock::now();
+  timedOut_ = false;
+  cancelled_ = false;
+  resetProgress();
+  if (stopRequested()) {
+    cancelled_ = true;
+    outcome_ = ExchangeOutcome::kSendFailed;
+    failure_ = TransferFailure::kCancelled;
+    return false;
+  }
+  lease_ = std::make_unique<ConnectionLease>();
+  if (lease_->share() == nullptr ||
+      curl_easy_setopt(easy_, CURLOPT_SHARE, lease_->share()) != CURLE_OK) {
+    lease_.reset();  // a connection of its own
+  }
+  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+    detach();
+    return false;
+  }
+  state_ = State::kRunning;
+  return true;
+}
+
+void CurlExchange::resetProgress() {
   connected_ = false;
-  uploadDone_ = !carriesBody;
+  uploadDone_ = !hasBody_;
   headComplete_ = false;
   uploaded_ = -1;
-  head_.clear();
-  headBytes_ = 0;
-  body_.clear();
   lastActivity_ = Clock::now();
-  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK)
-    return ExchangeOutcome::kNotSetUp;
+  headBytes_ = 0;
+  head_.clear();
+  body_.clear();
+}
 
-  bool finished = false;
-  bool timedOut = false;
-  CURLcode result = CURLE_OK;
-  while (!finished) {
+void CurlExchange::detach() {
+  curl_multi_remove_handle(multi_, easy_);
+  if (lease_) {
+    // The easy handle keeps nothing of the cache once its lease is gone.
+    curl_easy_setopt(easy_, CURLOPT_SHARE, nullptr);
+    lease_.reset();
+  }
+}
+
+bool CurlExchange::drive(std::optional<Clock::time_point> until) {
+  while (state_ == State::kRunning) {
     int running = 0;
     curl_multi_perform(multi_, &running);
     int queued = 0;
+    std::optional<CURLcode> result;
     while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-      if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy_)
         result = message->data.result;
-        finished = true;
-      }
     }
-    if (finished)
-      break;
-    long waitMs = kPollSliceMs;
-    // Until the connection stands, curl's connect limit rules; after that, silence is timed here.
-    if (connected_ && timeoutMs_ > 0) {
-      auto idle =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
-      if (idle.count() >= timeoutMs_) {
-        timedOut = true;
+    if (result) {
+      // A kept connection that the server had closed meanwhile is no failure:
+      // curl sends the request again on a new one before it reports anything.
+      end(*result);
+      continue;
+    }
+
+    const Clock::time_point now = Clock::now();
+    long long waitMs = kPollSliceMs;
+    if (limits_.totalMs > 0) {
+      const long long left = limits_.totalMs - millisecondsBetween(started_, now);
+      if (left <= 0) {
+        timedOut_ = true;
+        end(CURLE_OPERATION_TIMEDOUT);
         break;
       }
-      waitMs = std::min<long>(waitMs, timeoutMs_ - idle.count());
+      waitMs = std::min(waitMs, left);
     }
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    const long long idleLimit =
+        !connected_ ? 0 : (uploadDone_ ? limits_.receiveIdleMs : limits_.sendIdleMs);
+    if (idleLimit > 0) {
+      const long long idle = millisecondsBetween(lastActivity_, now);
+      if (idle >= idleLimit) {
+        timedOut_ = true;
+        end(CURLE_OPERATION_TIMEDOUT);
+        break;
+      }
+      waitMs = std::min(waitMs, idleLimit - idle);
+    }
+    if (until) {
+      if (now >= *until)
+        return false;
+      waitMs = std::min(waitMs, std::max(1LL, millisecondsBetween(now, *until)));
+    }
+    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::max(1LL, waitMs)), nullptr);
+    if (pumpEvents_) {
+      // A pumped event may stop (or even restart) this exchange.
+      noteSlept();
+      processPendingEvents();
+    }
+    if (state_ == State::kRunning && stopRequested()) {
+      cancelled_ = true;
+      end(CURLE_ABORTED_BY_CALLBACK);
+    }
   }
-  curl_multi_remove_handle(multi_, easy_);
+  return true;
+}
 
-  if (finished && result == CURLE_OK)
-    return ExchangeOutcome::kComplete;
-  if (headComplete_)
-    return ExchangeOutcome::kBodyBroken;
-  if (timedOut)
-    return uploadDone_ ? ExchangeOutcome::kNoResponse : ExchangeOutcome::kSendFailed;
-  if (!connected_ || result == CURLE_SEND_ERROR)
-    return ExchangeOutcome::kSendFailed;
-  return ExchangeOutcome::kNoResponse;
+ExchangeOutcome CurlExchange::perform(const std::string& body) {
+  if (start(body))
+    drive();
+  return outcome_;
+}
+
+void CurlExchange::abandon() {
+  if (state_ != State::kRunning)
+    return;
+  cancelled_ = true;
+  end(CURLE_ABORTED_BY_CALLBACK);
+}
+
+void CurlExchange::end(CURLcode result) {
+  detach();
+  state_ = State::kEnded;
+  const bool complete = result == CURLE_OK && !timedOut_ && !cancelled_;
+  if (complete) {
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    status_ = static_cast<int>(code);
+    outcome_ = ExchangeOutcome::kComplete;
+    failure_ = TransferFailure::kNone;
+    return;
+  }
+  status_ = headComplete_ ? statusCodeOf(head_) : 0;
+  if (headComplete_) {
+    outcome_ = ExchangeOutcome::kBodyBroken;
+  } else if (!connected_) {
+    outcome_ = ExchangeOutcome::kSendFailed;
+  } else if (timedOut_ || cancelled_) {
+    outcome_ = uploadDone_ ? ExchangeOutcome::kNoResponse : ExchangeOutcome::kSendFailed;
+  } else {
+    outcome_ =
+        result == CURLE_SEND_ERROR ? ExchangeOutcome::kSendFailed : ExchangeOutcome::kNoResponse;
+  }
+  if (cancelled_) {
+    failure_ = TransferFailure::kCancelled;
+  } else if (timedOut_ || result == CURLE_OPERATION_TIMEDOUT) {
+    failure_ = TransferFailure::kTimeout;
+  } else {
+    failure_ = TransferFailure::kConnection;
+  }
 }
 
 size_t CurlExchange::onHeader(char* data, size_t size, size_t count, void* user) {
   auto* self = static_cast<CurlExchange*>(user);
-  size_t length = size * count;
+  const size_t length = size * count;
   self->lastActivity_ = Clock::now();
+  // Counted over every answer of the exchange, so that neither interim
+  // answers nor redirects can make the heads grow without end.
   self->headBytes_ += length;
-  if (self->headBytes_ > kMaxHeadBytes)
+  if (self->headBytes_ > self->limits_.maxHeadBytes)
     return 0;
   std::string_view line(data, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -378,28 +583,35 @@ size_t CurlExchange::onHeader(char* data, size_t size, size_t count, void* user)
     // A new response begins: after an interim answer or a redirect.
     self->head_.assign(line);
     self->head_ += "\r\n";
-    self->headBytes_ = length;
     self->headComplete_ = false;
     return length;
   }
   self->head_.append(line);
   self->head_ += "\r\n";
-  if (line.empty()) {
-    int status = statusCodeOf(self->head_);
-    // The head of an interim answer, or of a redirect that curl goes on to
-    // follow, is not the response yet.
-    bool redirecting =
-        self->follow_ && status >= 300 && status < 400 && headHasLocation(self->head_);
-    self->headComplete_ = status >= 200 && !redirecting;
+  if (!line.empty())
+    return length;
+
+  const int status = statusCodeOf(self->head_);
+  const std::optional<std::string_view> location = headerValue(self->head_, "location");
+  // The head of an interim answer, or of a redirect that curl goes on to
+  // follow, is not the response yet.
+  const bool redirecting = self->follow_ && status >= 300 && status < 400 && location;
+  if (redirecting) {
+    // Where this hop came over https, the next one must too.
+    char* current = nullptr;
+    curl_easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &current);
+    if (!redirectAllowed(current != nullptr ? current : "", *location))
+      return 0;
   }
+  self->headComplete_ = status >= 200 && !redirecting;
   return length;
 }
 
 size_t CurlExchange::onBody(char* data, size_t size, size_t count, void* user) {
   auto* self = static_cast<CurlExchange*>(user);
-  size_t length = size * count;
+  const size_t length = size * count;
   self->lastActivity_ = Clock::now();
-  if (self->body_.size() + length > kMaxResponseBodyBytes)
+  if (self->body_.size() + length > self->limits_.maxBodyBytes)
     return 0;  // ends the transfer; what came stays
   self->body_.append(data, length);
   return length;
@@ -412,6 +624,7 @@ int CurlExchange::onProgress(void* user, curl_off_t, curl_off_t, curl_off_t uplo
     self->uploaded_ = uploadNow;
     self->lastActivity_ = Clock::now();
   }
+  // Until curl knows the size, 0 of 0 bytes is no finished upload.
   if (uploadTotal > 0 && uploadNow >= uploadTotal)
     self->uploadDone_ = true;
   return 0;

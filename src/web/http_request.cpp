@@ -1,11 +1,8 @@
 #include "web/http_request.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -13,7 +10,7 @@
 #include "platform/blanks.h"
 #include "platform/code_page.h"
 #include "platform/dbcs.h"
-#include "platform/event_pump.h"
+#include "web/curl_exchange.h"
 #include "web/decode_response.h"
 
 namespace qarvo {
@@ -22,17 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDefaultAgent = "Mozilla/4.0 (compatible; Win32; WinHttp.WinHttpRequest.5)";
-// A server that sends header lines without end is not waited for.
-constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
-constexpr long kMaxRedirects = 10;
-// Longest single wait inside the transfer loop, so that our own idle
-// time-outs are looked at often enough.
-constexpr long kPollSliceMs = 10;  // also how often a wait pumps events
-
-void initialiseCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size())
@@ -103,9 +89,8 @@ std::string iconvCharset(std::string label) {
 struct HttpRequest::State {
   enum class Phase { kIdle, kRunning, kDone, kFailed };
 
-  CURLM* multi = nullptr;
-  CURL* easy = nullptr;
-  curl_slist* headerList = nullptr;
+  // One exchange for the object's life, set up afresh for every request.
+  CurlExchange exchange;
 
   // Settings of the object, kept from one request to the next.
   int resolveMs = 0;
@@ -127,340 +112,152 @@ struct HttpRequest::State {
   std::string url;
   std::vector<std::pair<std::string, std::string>> requestHeaders;
   std::string requestBody;
-  bool hasBody = false;
 
   // The transfer and its response.
   const bool* cancel = nullptr;
   TransferFailure failure = TransferFailure::kNone;
   Phase phase = Phase::kIdle;
-  bool connected = false;
-  bool uploadDone = false;
-  curl_off_t uploaded = -1;
-  Clock::time_point lastActivity;
   int status = 0;
   std::string statusText;
   std::vector<std::string> headerLines;
-  std::size_t headerBytes = 0;
   std::string body;
 
   State() {
-    initialiseCurlOnce();
-    multi = curl_multi_init();
     options[kOptionUserAgentString] = std::string(kDefaultAgent);
     options[kOptionSslErrorIgnoreFlags] = 0;
     options[kOptionEnableRedirects] = 1;
-  }
-
-  ~State() {
-    stopTransfer();
-    if (headerList != nullptr)
-      curl_slist_free_all(headerList);
-    if (easy != nullptr)
-      curl_easy_cleanup(easy);
-    if (multi != nullptr)
-      curl_multi_cleanup(multi);
   }
 
   void clearResponse() {
     status = 0;
     statusText.clear();
     headerLines.clear();
-    headerBytes = 0;
     body.clear();
     body.shrink_to_fit();
   }
 
   void stopTransfer() {
-    if (phase == Phase::kRunning && multi != nullptr && easy != nullptr) {
-      curl_multi_remove_handle(multi, easy);
-    }
+    if (phase == Phase::kRunning)
+      exchange.abandon();
     phase = Phase::kIdle;
-  }
-
-  void finish(CURLcode result) {
-    curl_multi_remove_handle(multi, easy);
-    if (result == CURLE_OK) {
-      long code = 0;
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-      status = static_cast<int>(code);
-      phase = Phase::kDone;
-      failure = TransferFailure::kNone;
-    } else {
-      clearResponse();
-      phase = Phase::kFailed;
-      failure = result == CURLE_OPERATION_TIMEDOUT ? TransferFailure::kTimeout
-                                                   : TransferFailure::kConnection;
-    }
-  }
-
-  void fail(TransferFailure why) {
-    curl_multi_remove_handle(multi, easy);
-    clearResponse();
-    phase = Phase::kFailed;
-    failure = why;
   }
 
   bool cancelled() const { return cancel != nullptr && *cancel; }
 
-  // The idle limit that applies now: send while the body goes out, receive
-  // after; 0 when there is none. Before the connection stands, curl's own
-  // connect time-out rules.
-  int idleLimitMs() const {
-    if (!connected)
-      return 0;
-    return (hasBody && !uploadDone) ? sendMs : receiveMs;
-  }
-
-  // Runs the transfer until it ends or `deadline` passes.
-  void drive(std::optional<Clock::time_point> deadline) {
-    while (phase == Phase::kRunning) {
-      int running = 0;
-      curl_multi_perform(multi, &running);
-      int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-          finish(message->data.result);
-        }
-      }
-      if (phase != Phase::kRunning)
-        return;
-
-      auto now = Clock::now();
-      long waitMs = kPollSliceMs;
-      if (int limit = idleLimitMs(); limit > 0) {
-        auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastActivity);
-        if (idle.count() >= limit) {
-          fail(TransferFailure::kTimeout);
-          return;
-        }
-        waitMs = std::min<long>(waitMs, limit - idle.count());
-      }
-      if (deadline) {
-        if (now >= *deadline) {
-          failure = TransferFailure::kTimeout;
-          return;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now);
-        waitMs = std::min<long>(waitMs, std::max<long>(1, left.count()));
-      }
-      curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
-      // The window answers during the transfer. A pumped event may raise the
-      // cancel flag (a stop click, the window closing).
-      noteSlept();
-      processPendingEvents();
-      if (cancelled()) {
-        fail(TransferFailure::kCancelled);
-        return;
-      }
-    }
-  }
-
-  static size_t onHeader(char* data, size_t size, size_t count, void* user) {
-    auto* self = static_cast<State*>(user);
-    size_t length = size * count;
-    self->lastActivity = Clock::now();
-    self->headerBytes += length;
-    if (self->headerBytes > kMaxHeaderBytes)
-      return 0;
-    std::string_view line(data, length);
-    if (line.starts_with("HTTP/")) {
-      // A new response begins (after a redirect or an interim 1xx answer).
-      self->headerLines.clear();
-      self->statusText.clear();
-      self->headerBytes = length;
-      std::size_t code = line.find(' ');
-      std::size_t reason = code == std::string_view::npos ? code : line.find(' ', code + 1);
-      if (reason != std::string_view::npos)
-        self->statusText = trimAsciiWhiteSpace(line.substr(reason + 1));
-      return length;
-    }
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-      line.remove_suffix(1);
-    if (line.empty())
-      return length;
-    if ((line.front() == ' ' || line.front() == '\t') && !self->headerLines.empty()) {
-      self->headerLines.back() += ' ';
-      self->headerLines.back() += trimSpacesAndTabs(line);
-    } else {
-      self->headerLines.emplace_back(line);
-    }
-    return length;
-  }
-
-  static size_t onBody(char* data, size_t size, size_t count, void* user) {
-    auto* self = static_cast<State*>(user);
-    size_t length = size * count;
-    self->lastActivity = Clock::now();
-    if (self->body.size() + length > kMaxResponseBodyBytes)
-      return 0;  // aborts the transfer
-    self->body.append(data, length);
-    return length;
-  }
-
-  static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t uploadTotal,
-                        curl_off_t uploadNow) {
-    auto* self = static_cast<State*>(user);
-    if (uploadNow != self->uploaded) {
-      self->uploaded = uploadNow;
-      self->lastActivity = Clock::now();
-    }
-    // Until curl knows the size, 0 of 0 bytes is no finished upload.
-    if (uploadTotal > 0 && uploadNow >= uploadTotal)
-      self->uploadDone = true;
-    return 0;
-  }
-
-  static int onConnected(void* user, char*, char*, int, int) {
-    auto* self = static_cast<State*>(user);
-    self->connected = true;
-    self->lastActivity = Clock::now();
-    return CURL_PREREQFUNC_OK;
-  }
-
-  void configure() {
-    curl_easy_reset(easy);
-    curl_easy_setopt(easy, CURLOPT_URL, escapeUrl(url).c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    // A secure request is never redirected to a plain one.
-    bool secure = asciiToLower(std::string_view(url).substr(0, 8)) == "https://";
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    // Bodies are handed out exactly as the server sent them.
-    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-
-    // Method and body.
-    if (method == "GET" && !hasBody) {
-      curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD" && !hasBody) {
-      curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (method == "POST" || hasBody) {
-      // curl keeps a copy: the body may change (a later Send) while it sends.
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                       static_cast<curl_off_t>(requestBody.size()));
-      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, requestBody.data());
-      if (method != "POST")
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    } else {
-      curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-    }
-
-    // Headers. curl leaves a custom Cookie (and Authorization) header out when a
+  // The exchange set up for the open request. False when it cannot be.
+  bool setUp() {
+    CurlExchange& x = exchange;
+    x.reset();
+    x.sendOnlyGivenHeaders(false);  // curl's Accept and form type, as the component sends them
+    if (!x.openRequest(escapeUrl(url), method))
+      return false;
+    x.setFollowRedirects(optionFlag(options[kOptionEnableRedirects], true));
+    // SetRequestHeader kept out line breaks; a name curl cannot send is left
+    // out. curl drops a custom Cookie (and Authorization) header when a
     // redirect leads to another host or port, so the caller's cookies never
     // travel to a host they were not meant for.
-    if (headerList != nullptr)
-      curl_slist_free_all(headerList);
-    headerList = nullptr;
-    bool expectGiven = false;
-    for (const auto& [name, value] : requestHeaders) {
-      std::string line = name;
-      line += value.empty() ? ";" : ": " + value;
-      headerList = curl_slist_append(headerList, line.c_str());
-      if (equalsIgnoringCase(name, "Expect"))
-        expectGiven = true;
-    }
-    if (!expectGiven)
-      headerList = curl_slist_append(headerList, "Expect:");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+    for (const auto& [name, value] : requestHeaders)
+      x.addHeaderLines({name + ": " + value});
     const auto& agent = options[kOptionUserAgentString];
-    if (const std::string* text = std::get_if<std::string>(&agent); text && !text->empty()) {
-      curl_easy_setopt(easy, CURLOPT_USERAGENT, text->c_str());
-    }
-
-    // Redirects.
-    bool follow = optionFlag(options[kOptionEnableRedirects], true);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (const std::string* text = std::get_if<std::string>(&agent); text && !text->empty())
+      x.setUserAgent(*text);
 
     // Certificate checks the caller chose to ignore.
     int ignore = optionInt(options[kOptionSslErrorIgnoreFlags]);
-    bool peer =
-        (ignore & (kSslIgnoreUnknownCa | kSslIgnoreWrongUsage | kSslIgnoreCertDateInvalid)) == 0;
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, peer ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, (ignore & kSslIgnoreCertCnInvalid) ? 0L : 2L);
-    if (!clientCertificate.empty()) {
-      curl_easy_setopt(easy, CURLOPT_SSLCERT, clientCertificate.c_str());
-    }
+    x.setCertificateChecks(
+        (ignore & (kSslIgnoreUnknownCa | kSslIgnoreWrongUsage | kSslIgnoreCertDateInvalid)) == 0,
+        (ignore & kSslIgnoreCertCnInvalid) == 0);
+    if (!clientCertificate.empty())
+      x.setClientCertificate(clientCertificate);
 
-    // Connecting includes resolving the name; the send and receive limits are
-    // watched by drive().
-    long connectLimit = 0;  // 0: curl's own default
+    // Connecting includes resolving the name; a synchronous request ends
+    // within the receive limit as a whole too, so that a server trickling a
+    // byte now and then cannot hold the caller.
+    ExchangeLimits limits;
     if (connectMs > 0)
-      connectLimit = connectMs + std::max(0, resolveMs);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+      limits.connectMs = static_cast<long long>(connectMs) + std::max(0, resolveMs);
+    limits.sendIdleMs = sendMs;
+    limits.receiveIdleMs = receiveMs;
+    limits.totalMs = async ? 0 : receiveMs;
+    x.setLimits(limits);
 
     // Proxy: with the default setting curl reads http_proxy / no_proxy itself.
     if (proxySetting == kProxySettingProxy) {
-      curl_easy_setopt(easy, CURLOPT_PROXY, proxyServer.c_str());
       std::string bypass = proxyBypass;
       std::replace(bypass.begin(), bypass.end(), ';', ',');
-      curl_easy_setopt(easy, CURLOPT_NOPROXY, bypass.c_str());
+      x.setProxy(proxyServer, bypass);
     } else if (proxySetting == kProxySettingDirect) {
-      curl_easy_setopt(easy, CURLOPT_PROXY, "");
+      x.setProxy("");
+    } else {
+      x.useProxyEnvironment();
     }
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (!user.empty())
+      x.setCredentials(false, user, password, CURLAUTH_ANY);
+    if (!proxyUser.empty())
+      x.setCredentials(true, proxyUser, proxyPassword, CURLAUTH_ANY);
 
-    if (!user.empty()) {
-      curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
-      curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
-      curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
-    }
-    if (!proxyUser.empty()) {
-      curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxyUser.c_str());
-      curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxyPassword.c_str());
-      curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
-    }
+    // The window answers during the transfer; a pumped event may raise the
+    // cancel flag (a stop click, the window closing).
+    x.watch(true, [this] { return cancelled(); });
+    return true;
+  }
 
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &State::onHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::onBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &State::onProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &State::onConnected);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+  // Takes the exchange's end once it has ended.
+  void settle() {
+    if (phase != Phase::kRunning || !exchange.ended())
+      return;
+    if (exchange.outcome() != ExchangeOutcome::kComplete) {
+      clearResponse();
+      phase = Phase::kFailed;
+      failure = exchange.failure();
+      return;
+    }
+    status = exchange.status();
+    readHead(exchange.head());
+    body = std::move(exchange.body());
+    phase = Phase::kDone;
+    failure = TransferFailure::kNone;
+  }
+
+  // Status text and header lines (folded lines joined) of the final head.
+  void readHead(std::string_view head) {
+    statusText.clear();
+    headerLines.clear();
+    std::size_t lineEnd = head.find("\r\n");
+    std::string_view statusLine = head.substr(0, lineEnd);
+    std::size_t code = statusLine.find(' ');
+    std::size_t reason = code == std::string_view::npos ? code : statusLine.find(' ', code + 1);
+    if (reason != std::string_view::npos)
+      statusText = trimAsciiWhiteSpace(statusLine.substr(reason + 1));
+    while (lineEnd != std::string_view::npos) {
+      std::size_t at = lineEnd + 2;
+      lineEnd = head.find("\r\n", at);
+      std::string_view line = head.substr(at, lineEnd - at);
+      if (line.empty())
+        continue;
+      if ((line.front() == ' ' || line.front() == '\t') && !headerLines.empty()) {
+        headerLines.back() += ' ';
+        headerLines.back() += trimSpacesAndTabs(line);
+      } else {
+        headerLines.emplace_back(line);
+      }
+    }
   }
 
   void start() {
-    if (!opened || phase == Phase::kRunning || multi == nullptr)
+    if (!opened || phase == Phase::kRunning)
       return;
-    if (easy == nullptr)
-      easy = curl_easy_init();
-    if (easy == nullptr)
-      return;
+    opened = false;  // one Send per Open
     clearResponse();
-    configure();
-    connected = false;
-    uploadDone = !hasBody;
-    uploaded = -1;
-    lastActivity = Clock::now();
     failure = TransferFailure::kNone;
-    if (cancelled()) {
+    if (!setUp() || !exchange.start(requestBody)) {
       phase = Phase::kFailed;
-      failure = TransferFailure::kCancelled;
-      return;
-    }
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-      phase = Phase::kFailed;
-      failure = TransferFailure::kConnection;
+      failure = exchange.ended() ? exchange.failure() : TransferFailure::kConnection;
       return;
     }
     phase = Phase::kRunning;
-    opened = false;  // one Send per Open
-    if (async) {
-      int running = 0;
-      curl_multi_perform(multi, &running);
-      return;
-    }
-    // A synchronous request ends within the receive limit as a whole too, so
-    // a server that trickles a byte now and then cannot hold the caller.
-    std::optional<Clock::time_point> cap;
-    if (receiveMs > 0)
-      cap = Clock::now() + std::chrono::milliseconds(receiveMs);
-    drive(cap);
-    if (phase == Phase::kRunning)
-      fail(TransferFailure::kTimeout);
+    exchange.drive(async ? std::optional(Clock::now()) : std::nullopt);
+    settle();
   }
 
   bool done() const { return phase == Phase::kDone; }
@@ -475,7 +272,6 @@ void HttpRequest::Open(std::string_view method, std::string_view url, bool async
   s.clearResponse();
   s.requestHeaders.clear();
   s.requestBody.clear();
-  s.hasBody = false;
   s.method = method.empty() ? "GET" : asciiToUpper(method);
   s.url = url;
   s.async = async;
@@ -503,7 +299,6 @@ void HttpRequest::Send() {
   if (!state_->opened)
     return;
   state_->requestBody.clear();
-  state_->hasBody = false;
   state_->start();
 }
 
@@ -511,7 +306,6 @@ void HttpRequest::Send(std::string_view body) {
   if (!state_->opened)
     return;
   state_->requestBody.assign(body);
-  state_->hasBody = !body.empty();
   state_->start();
 }
 
@@ -519,7 +313,6 @@ void HttpRequest::Send(const Bytes& body) {
   if (!state_->opened)
     return;
   state_->requestBody.assign(body.begin(), body.end());
-  state_->hasBody = !body.empty();
   state_->start();
 }
 
@@ -529,7 +322,9 @@ bool HttpRequest::WaitForResponse(int seconds) {
     std::optional<Clock::time_point> deadline;
     if (seconds >= 0)
       deadline = Clock::now() + std::chrono::seconds(seconds);
-    s.drive(deadline);
+    if (!s.exchange.drive(deadline))
+      s.failure = TransferFailure::kTimeout;  // the wait's limit; the transfer goes on
+    s.settle();
   }
   return s.done();
 }

@@ -9,11 +9,13 @@
 // A synchronous Open performs the whole transfer inside Send, which ends
 // within the receive time-out as a whole as well as after a silence that long.
 // An asynchronous Open only starts it in Send; WaitForResponse then drives it
-// on the calling thread, up to its limit. Redirects are followed, but never
-// from https to http; certificates are checked unless the SslErrorIgnoreFlags
-// option says otherwise. Nothing here throws and nothing reports an error:
-// a call that fails leaves the response values empty (status 0, empty texts
-// and bytes), and so does a transfer that has not finished yet.
+// on the calling thread, up to its limit. Transfers run on CurlExchange, over
+// the process's warm connections. Redirects are followed, but never back to
+// http once a hop was https; certificates are checked unless the
+// SslErrorIgnoreFlags option says otherwise. Nothing here throws and nothing
+// reports an error: a call that fails leaves the response values empty
+// (status 0, empty texts and bytes), and so does a transfer that has not
+// finished yet.
 //
 // Strings: the URL and the request header texts go out as the bytes given
 // (bytes of 0x80 and above in a URL are percent-escaped); status text and
@@ -67,6 +69,9 @@ inline constexpr int kCredentialsForProxy = 1;
 // Bodies larger than this are not accepted: the transfer is aborted and counts
 // as failed.
 inline constexpr std::size_t kMaxResponseBodyBytes = 64u * 1024u * 1024u;
+// Nor are response heads beyond this, counted over every answer of a request
+// together: interim answers and the hops of redirects.
+inline constexpr std::size_t kMaxResponseHeadBytes = 1024u * 1024u;
 
 class HttpRequest {
  public:
@@ -75,7 +80,8 @@ class HttpRequest {
   HttpRequest(const HttpRequest&) = delete;
   HttpRequest& operator=(const HttpRequest&) = delete;
 
-  // Starts a new request (an unfinished one is dropped). An empty method is "GET".
+  // Starts a new request (an unfinished one is dropped). An empty method is
+  // "GET"; one that is no HTTP token (a blank, CR or LF in it) fails the Send.
   void Open(std::string_view method, std::string_view url, bool async = false);
 
   // Adds a request header, replacing one of the same name (letter case
@@ -127,6 +133,8 @@ class HttpRequest {
   void SetProxy(int setting, std::string_view server = {}, std::string_view bypass = {});
   void SetCredentials(std::string_view user, std::string_view password, int flags);
 
+  // The UserAgentString option goes out as the User-Agent line unless a
+  // request header names one; an agent holding CR or LF is not sent.
   HttpOptionValue Option(int index) const;
   void SetOption(int index, const HttpOptionValue& value);
 

@@ -1,6 +1,8 @@
 #include "web/internet_fetch.h"
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <system_error>
@@ -72,8 +74,10 @@ PreparedExchange prepare(const InternetFetchRequest& request, bool threaded) {
   return prepared;
 }
 
-// Runs on either thread: touches nothing but its arguments.
-ExchangeOutput runExchange(const PreparedExchange& prepared) {
+// Runs on either thread: touches nothing but its arguments (and the pump,
+// when `pumpEvents`).
+ExchangeOutput runExchange(const PreparedExchange& prepared, bool pumpEvents,
+                           std::function<bool()> stopRequested) {
   ExchangeOutput output;
   if (!prepared.valid)
     return output;
@@ -82,10 +86,12 @@ ExchangeOutput runExchange(const PreparedExchange& prepared) {
   // checked: a secure request reaches only a peer that proves its name.
   for (const std::string& line : prepared.headerLines)
     exchange.addHeaderLines({line});
-  if (!exchange.setProxy(prepared.proxy) || !exchange.setTimeout(prepared.timeoutMs) ||
+  if (!exchange.setProxy(prepared.proxy) ||
+      !exchange.setLimits(ExchangeLimits::uniform(prepared.timeoutMs)) ||
       !exchange.openRequest(prepared.url, prepared.method)) {
     return output;
   }
+  exchange.watch(pumpEvents, std::move(stopRequested));
   ExchangeOutcome outcome = exchange.perform(prepared.body);
   if (outcome == ExchangeOutcome::kComplete || outcome == ExchangeOutcome::kBodyBroken) {
     output.head = exchange.head();
@@ -122,8 +128,10 @@ Text internetHeaderText(const InternetFetchRequest& request, bool threaded) {
       text = replaceAllText(text, "RefererNo", "");
     if (!hasHeader(text, "Accept:"))
       appendLine(&text, Text("Accept: ") + kThreadedAccept);
-    if (!noReferer && !request.referer.empty() && !hasHeader(text, "Referer:"))
+    if (!noReferer && !request.referer.empty() && !breaksHeaderLine(request.referer) &&
+        !hasHeader(text, "Referer:")) {
       appendLine(&text, "Referer: " + request.referer);
+    }
     if (!hasHeader(text, "Accept-Language:"))
       appendLine(&text, "Accept-Language: zh-cn");
     if (posting && !hasHeader(text, "Content-Type:"))
@@ -138,7 +146,11 @@ Text internetHeaderText(const InternetFetchRequest& request, bool threaded) {
 }
 
 InternetFetchResult internetFetch(const InternetFetchRequest& request) {
-  return finish(runExchange(prepare(request, false)));
+  // Waiting pumps events only for a caller that can stop the fetch.
+  const bool* cancel = request.cancel;
+  if (cancel == nullptr)
+    return finish(runExchange(prepare(request, false), false, nullptr));
+  return finish(runExchange(prepare(request, false), true, [cancel] { return *cancel; }));
 }
 
 InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {
@@ -147,8 +159,10 @@ InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {
   struct Block {
     PreparedExchange request;
     ExchangeOutput result;
+    std::atomic<bool> stop{false};  // the caller's cancel flag, handed over
   } block;
   block.request = prepare(request, true);
+  block.stop = request.cancel != nullptr && *request.cancel;
   initialiseCurl();
 
   std::promise<void> ended;
@@ -157,7 +171,7 @@ InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {
   try {
     worker = std::thread([&block, &ended] {
       try {
-        block.result = runExchange(block.request);
+        block.result = runExchange(block.request, false, [&block] { return block.stop.load(); });
       } catch (...) {
         block.result = {};  // out of memory: nothing fetched, and the waiter still wakes
       }
@@ -166,8 +180,11 @@ InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {
   } catch (const std::system_error&) {
     return {};  // no thread to be had: nothing was fetched
   }
-  while (done.wait_for(kWaitSlice) != std::future_status::ready)
+  while (done.wait_for(kWaitSlice) != std::future_status::ready) {
     processPendingEvents();
+    if (request.cancel != nullptr && *request.cancel)
+      block.stop = true;
+  }
   worker.join();
   return finish(std::move(block.result));
 }

@@ -7,7 +7,8 @@
 // run; the worker sees nothing but its parameter block and result, and it has
 // ended (and been joined) before the call returns. libcurl does the work.
 // Both check the peer's certificate on a secure request and never follow a
-// redirect from https to http.
+// redirect back to http once a hop was https; the whole exchange ends within
+// the time-out.
 #pragma once
 
 #include "platform/text.h"
@@ -21,8 +22,10 @@ struct InternetFetchRequest {
   Text referer{};  // the threaded back-end's Referer line
   Text cookies{};  // sent in a Cookie line when not empty
   Bytes body{};
-  Text proxy{};            // "host:port"; empty: a direct connection
-  int timeoutSeconds = 0;  // connect, send and receive; below 1: 30 seconds
+  Text proxy{};                  // "host:port"; empty: a direct connection
+  int timeoutSeconds = 0;        // connect, send, receive and the whole; below 1: 30 seconds
+  const bool* cancel = nullptr;  // raised while waiting: the fetch ends at once. The direct
+                                 // back-end pumps events while it waits only when given one
 };
 
 struct InternetFetchResult {
@@ -38,9 +41,10 @@ InternetFetchResult internetFetch(const InternetFetchRequest& request);
 InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request);
 
 // The header text each back-end sends: the given lines, then its default
-// lines for the headers missing, then the Cookie line (left out when the
-// cookies hold CR or LF). The threaded one drops a "RefererNo" marker from
-// the given headers and then adds no Referer.
+// lines for the headers missing, then the Cookie line. The threaded one drops
+// a "RefererNo" marker from the given headers and then adds no Referer. A
+// Referer or Cookie line whose text holds CR or LF is left out: it would add
+// lines of its own.
 Text internetHeaderText(const InternetFetchRequest& request, bool threaded);
 
 }  // namespace qarvo

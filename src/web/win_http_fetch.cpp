@@ -207,8 +207,14 @@ Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options) {
                                winHttpProxyName(options.proxy, cracked.secure), cracked.secure))) {
     return fail(kNoSession);
   }
-  if (!exchange.setTimeout(winHttpTimeoutMs(options.timeoutSeconds)))
+  // The one limit holds for each phase and for the whole exchange, so that
+  // neither a trickle nor endless interim answers can hold the caller.
+  if (!exchange.setLimits(ExchangeLimits::uniform(winHttpTimeoutMs(options.timeoutSeconds))))
     return fail(kNoTimeouts);
+  // A caller that can stop the fetch gets its events pumped while it waits,
+  // so that the stop can come.
+  if (const bool* cancel = options.cancel)
+    exchange.watch(true, [cancel] { return *cancel; });
   if (!exchange.openRequest(cracked.requestUrl, winHttpMethodName(options.method)))
     return fail(kNoRequest);
 

@@ -34,13 +34,16 @@ struct WinHttpFetchOptions {
   bool addDefaultHeaders = true;
   Bytes postBytes{};  // request body as bytes; wins over postText
   bool normaliseHeaderNames = true;
+  const bool* cancel = nullptr;  // raised while waiting (events are then pumped): the fetch
+                                 // ends at once, as the failing step says
 };
 
 // Fetches `url` (an absolute http or https URL; nothing is put in front) and
 // returns the body, empty after any failure before the body. A body that
-// breaks off is returned as far as it came, with message 713. Request cookies
-// holding CR or LF are refused as bad headers (710): they would add lines of
-// their own to the request.
+// breaks off is returned as far as it came, with message 713. The whole
+// exchange ends within the time-out (as each of its phases does). Request
+// cookies holding CR or LF are refused as bad headers (710): they would add
+// lines of their own to the request.
 Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options = {});
 
 // Every header name (the text before the first ":" of a line) with the first
