@@ -113,9 +113,10 @@ TEST_F(LookupChaosTest, KilledAndResumedRunsUnderFaultsEndWithExactlyTheServices
                         {.domains = domains, .perPage = 5, .gbkPages = i % 5 == 2 || i % 5 == 4});
     list += address + "\n";
     if (domains.empty())
-      csv += address + ",,none,0,\n";
+      csv += address + ",,none,0,,0\n";
     for (const std::string& domain : domains)
-      csv += address + "," + domain + ",found," + std::to_string((domains.size() + 4) / 5) + ",\n";
+      csv +=
+          address + "," + domain + ",found," + std::to_string((domains.size() + 4) / 5) + ",,0\n";
   }
   writeFile("list.txt", list);
   const std::string results = path("results");
@@ -221,8 +222,9 @@ TEST_F(LookupChaosTest, ARenamedResultBlockFailsUntilServicesIniDescribesIt) {
   writeFile("bad.ini", "nonsense line\n[aizhan]\nresult_block =\n");
   std::string found(kCsvHeader);
   for (const std::string& domain : domains)
-    found += "found@a.com," + domain + ",found,2,\n";
-  const std::string failed = std::string(kCsvHeader) + "found@a.com,,failed,0,unrecognised page\n";
+    found += "found@a.com," + domain + ",found,2,,0\n";
+  const std::string failed =
+      std::string(kCsvHeader) + "found@a.com,,failed,0,unrecognised page,0\n";
   struct Case {
     std::string block, ini, out;    // the fake's result block class, --services FILE, stdout
     std::vector<std::string> told;  // on standard error
@@ -289,9 +291,9 @@ TEST_F(LookupChaosTest, ThreeAddressesInARowBehindAWallStopTheRun) {
   EXPECT_EQ(run.status, 1) << run.err;
   std::string out;
   for (int i = 0; i < 3; ++i)
-    out +=
-        "{\"address\":\"" + addresses[i] +
-        "\",\"status\":\"failed\",\"domains\":[],\"pages\":0,\"reason\":\"unrecognised page\"}\n";
+    out += "{\"address\":\"" + addresses[i] +
+           "\",\"status\":\"failed\",\"domains\":[],\"pages\":0,\"more_pages\":0,\"reason\":"
+           "\"unrecognised page\"}\n";
   EXPECT_EQ(run.out, out);
   EXPECT_NE(run.err.find("3 failed, 2 not asked"), std::string::npos) << run.err;
   // The stop names the page it met, kept in the test's cache folder.
