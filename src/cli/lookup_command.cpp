@@ -470,7 +470,7 @@ class CommandListener : public LookupListener {
                          "; it will be asked again on --resume");
       }
     }
-    if (!result.keptPage.empty())
+    if (!result.keptPage.empty() && !result.completed())
       display_.problem(entry.address + ": " + reasonName(result.reason) +
                        keptPageNote(result.keptPage));
     if (result.reason == FailureReason::kSignInMissing && !signInHinted_) {
@@ -526,8 +526,10 @@ int checkServices(const CommandOptions& options, const std::vector<ListedAddress
       line += "reachable over " + scheme + ", HTTP " + std::to_string(response.status) +
               ", page recognised as " + pageKindName(reading.kind);
       if (reading.kind == PageKind::kResult)
-        line += ", " + std::to_string(reading.domainCount) + " entries, " +
-                std::to_string(std::max(1, reading.totalPages)) + " pages";
+        line += ", " + std::to_string(reading.domainCount) +
+                (reading.domainCount == 1 ? " entry, " : " entries, ") +
+                std::to_string(std::max(1, reading.totalPages)) +
+                (reading.totalPages > 1 ? " pages" : " page");
       if (reading.kind == PageKind::kUnrecognised) {
         allRecognised = false;
         const Text kept = keepPage({.serviceKey = description.key,
