@@ -208,9 +208,17 @@ void LookupEngine::report(const LookupProgress& progress) {
   listener(progress);
 }
 
-void LookupEngine::wait(int milliseconds) {
+RunTallies LookupEngine::runCore(const LookupRequest& request, LookupListener& listener) {
   WindowClock clock(*this);
-  clock.wait(std::chrono::milliseconds(std::max(0, milliseconds)), stopRequested_);
+  LookupContext context{.services = services_,
+                        .clock = clock,
+                        .listener = listener,
+                        .session = session_,
+                        .stop = stopRequested_,
+                        .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
+                        .fetchTimeoutSeconds = fetchTimeoutSeconds_,
+                        .keepPages = keepPages_};
+  return runLookups(request, context);
 }
 
 LookupRequest LookupEngine::requestFromControls() const {
@@ -354,16 +362,7 @@ void LookupEngine::runQueries() {
 
   view_.deleteAllRows();
   RowWriter writer(*this, -1);
-  WindowClock clock(*this);
-  LookupContext context{.services = services_,
-                        .clock = clock,
-                        .listener = writer,
-                        .session = session_,
-                        .stop = stopRequested_,
-                        .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
-                        .fetchTimeoutSeconds = fetchTimeoutSeconds_,
-                        .keepPages = keepPages_};
-  const RunTallies tallies = runLookups(request, context);
+  const RunTallies tallies = runCore(request, writer);
   view_.setCaption(control::kStartButton, idleCaption());
   showEndMessage(tallies, request.saveFolder);
 }
@@ -432,16 +431,7 @@ LookupResult LookupEngine::queryAddress(int row) {
   view_.setCellText(row, 1, kQuerying);
 
   RowWriter writer(*this, id);
-  WindowClock clock(*this);
-  LookupContext context{.services = services_,
-                        .clock = clock,
-                        .listener = writer,
-                        .session = session_,
-                        .stop = stopRequested_,
-                        .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
-                        .fetchTimeoutSeconds = fetchTimeoutSeconds_,
-                        .keepPages = keepPages_};
-  runLookups(request, context);
+  runCore(request, writer);
   return writer.lastResult();
 }
 

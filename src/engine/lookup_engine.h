@@ -87,9 +87,6 @@ class LookupEngine {
   // Whether unrecognised pages are kept in the cache folder (default true).
   void setKeepPages(bool keep) { keepPages_ = keep; }
 
-  // Waits `milliseconds` by the clock, processing pending events; a stop
-  // request ends it.
-  void wait(int milliseconds);
   // Test seam: when set, every wait calls the hook with the milliseconds it
   // would wait instead of waiting. An empty hook restores the real waits.
   using WaitHook = std::function<void(int milliseconds)>;
@@ -103,6 +100,9 @@ class LookupEngine {
   class RowWriter;
   friend class RowWriter;
 
+  // Runs `request` through the core with this engine's clock, fetcher and
+  // session, telling `listener`.
+  RunTallies runCore(const LookupRequest& request, LookupListener& listener);
   // The controls a look-up depends on, read once.
   LookupRequest requestFromControls() const;
   // Refuses `action` when the policy says so, telling the user why.
