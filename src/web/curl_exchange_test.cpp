@@ -30,10 +30,6 @@ using qarvo::testing::TestServer;
 // The web tests talk to loopback servers only: no proxy from the environment.
 const bool proxyEnvironmentCleared = qarvo::testing::clearProxyEnvironment();
 
-std::string asString(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
 // ---- servers ----
 
 // A 200 answer to `request`; the connection stays open.
@@ -90,7 +86,7 @@ int methodNumber(const std::string& method) {
 
 // The internet-library fetches tell a whole body only by its length.
 Fetched internetFetched(const InternetFetchResult& result) {
-  std::string body = asString(result.body);
+  std::string body = toText(result.body);
   bool whole = result.headers.find("Content-Length: " + std::to_string(body.size()) + "\r\n") !=
                std::string::npos;
   return {whole, body};
@@ -104,7 +100,7 @@ Fetched requestObjectFetch(const std::string& url, const std::string& method, in
   request.Send(std::string_view(method == "POST" ? "a=1" : ""));
   if (async)
     request.WaitForResponse(seconds);
-  return {request.Status() == 200, asString(request.ResponseBody())};
+  return {request.Status() == 200, toText(request.ResponseBody())};
 }
 
 const std::vector<FetchPath>& fetchPaths() {
@@ -133,7 +129,7 @@ const std::vector<FetchPath>& fetchPaths() {
                                          .postText = method == "POST" ? "a=1" : "",
                                          .timeoutSeconds = seconds,
                                          .statusMessage = &message});
-         return Fetched{message == "200 OK\r", asString(body)};
+         return Fetched{message == "200 OK\r", toText(body)};
        }},
       {"internetFetch", false,
        [](const std::string& url, const std::string& method, int seconds) {
@@ -244,15 +240,15 @@ TEST(ExchangeDeadlineTest, AStopEndsEveryVariantLongBeforeTheAnswer) {
          Bytes body =
              winHttpFetch(url, {.timeoutSeconds = 30, .statusMessage = &message, .cancel = stop});
          EXPECT_EQ(message, gbk("712 服务器未响应!"));
-         return asString(body);
+         return toText(body);
        }},
       {"internetFetch",
        [&] {
-         return asString(internetFetch({.url = url, .timeoutSeconds = 30, .cancel = stop}).body);
+         return toText(internetFetch({.url = url, .timeoutSeconds = 30, .cancel = stop}).body);
        }},
       {"threadedInternetFetch",
        [&] {
-         return asString(
+         return toText(
              threadedInternetFetch({.url = url, .timeoutSeconds = 30, .cancel = stop}).body);
        }},
       {"fetchVia 2", [&] { return ComHttp().fetchVia(2, url, {.cancel = stop}); }},
@@ -355,7 +351,7 @@ TEST(ExchangeLimitsTest, TheLargestTimeOutsAddUpWithoutOverflow) {
   request.SetTimeouts(INT_MAX, INT_MAX, INT_MAX, INT_MAX);
   request.Open("GET", server.url("/"));
   request.Send();
-  EXPECT_EQ(asString(request.ResponseBody()), "page");
+  EXPECT_EQ(toText(request.ResponseBody()), "page");
   ComHttp http;
   http.createRequest();
   EXPECT_EQ(http.fetchPage(server.url("/"), {.timeoutSeconds = 1e9f}), "page");
