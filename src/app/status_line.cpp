@@ -81,6 +81,7 @@ void StatusLine::onProgress(const LookupProgress& progress) {
       break;
     case Stage::kAddressStarted:
     case Stage::kPageRead:
+    case Stage::kPartEnded:
       break;
     case Stage::kNotice:
       statusText_ = toDisplay(progress.notice);

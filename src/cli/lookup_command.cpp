@@ -85,7 +85,7 @@ const char kFooter[] =
 // pump, which the core calls every few milliseconds while it waits or
 // fetches, turns the first request into the run's stop flag.
 volatile std::sig_atomic_t gStopRequests = 0;
-bool gStop = false;
+StopFlag gStop{false};
 
 extern "C" void onStopSignal(int) {
   if (gStopRequests != 0)
@@ -106,7 +106,7 @@ class SignalClock : public LookupClock {
  public:
   explicit SignalClock(ProgressDisplay& display) : display_(display) {}
   TimePoint now() override { return std::chrono::steady_clock::now(); }
-  void sleepUntil(TimePoint deadline, const bool& stop) override {
+  void sleepUntil(TimePoint deadline, const StopFlag& stop) override {
     sigset_t stopSignals;
     sigset_t previous;
     sigemptyset(&stopSignals);
@@ -510,7 +510,7 @@ int checkServices(const CommandOptions& options, const std::vector<ListedAddress
   for (Service service : {Service::kAizhan, Service::kChinaz}) {
     const ServiceDescription& description = services.of(service);
     const std::string url = pageUrl(description, encodeAddress(address), 1);
-    bool stop = false;
+    StopFlag stop{false};
     PageResponse response = fetchServicePage(
         {.url = url, .timeoutSeconds = 30.0f, .cookies = nullptr, .cancel = &stop});
     std::string line = description.name + ": ";

@@ -287,7 +287,7 @@ bool metUnrecognised(const LookupResult& result) {
 
 }  // namespace
 
-void MonotonicClock::sleepUntil(TimePoint deadline, const bool& stop) {
+void MonotonicClock::sleepUntil(TimePoint deadline, const StopFlag& stop) {
   for (;;) {
     processPendingEvents();
     if (stop)

@@ -20,6 +20,7 @@
 #include "engine/lookup_outcome.h"
 #include "engine/page_fetch.h"
 #include "engine/service_description.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 
 namespace qarvo {
@@ -28,6 +29,8 @@ namespace qarvo {
 struct LookupRequest {
   std::vector<Text> addresses = {};  // GBK, trimmed
   Service service = Service::kAizhan;
+  bool both = false;     // 爱站 and 站长 side by side, one merged result per address
+                         // (`service` is then not used)
   int pageLimit = 1;     // pages at most per address; less than 1 counts as 1
   int intervalMs = 0;    // wait between two pages, beyond the fixed 300 ms
   bool save = false;     // write <saveFolder>/<address>.txt for every completed address
@@ -52,10 +55,10 @@ class LookupClock {
   virtual ~LookupClock() = default;
   virtual TimePoint now() = 0;
   // Returns at `deadline`, or as soon as `stop` is raised.
-  virtual void sleepUntil(TimePoint deadline, const bool& stop) = 0;
+  virtual void sleepUntil(TimePoint deadline, const StopFlag& stop) = 0;
   // A pause of `length` from now (0: returns at once, after letting pending
   // events through).
-  virtual void wait(std::chrono::milliseconds length, const bool& stop) {
+  virtual void wait(std::chrono::milliseconds length, const StopFlag& stop) {
     sleepUntil(now() + length, stop);
   }
 };
@@ -65,7 +68,7 @@ class LookupClock {
 class MonotonicClock : public LookupClock {
  public:
   TimePoint now() override { return std::chrono::steady_clock::now(); }
-  void sleepUntil(TimePoint deadline, const bool& stop) override;
+  void sleepUntil(TimePoint deadline, const StopFlag& stop) override;
 };
 
 // What the core tells its front end, and what it asks.
@@ -125,7 +128,7 @@ struct LookupContext {
   LookupClock& clock;
   LookupListener& listener;
   LookupSession& session;
-  const bool& stop;  // the user's stop: ends waits and the fetch in flight
+  const StopFlag& stop;  // the user's stop: ends waits and the fetch in flight
   PageFetcher fetch = fetchServicePage;
   float fetchTimeoutSeconds = 30.0f;
   bool keepPages = true;  // keep unrecognised pages in the cache folder
@@ -144,6 +147,16 @@ struct RunTallies {
   bool endedOffline = false;     // waitOffline() said no
   bool endedByThrottle = false;  // the service's throttle ends runs
   Text lastKeptPage;             // the last unrecognised page kept (GBK path)
+  // Both services asked: each one's totals, and the domains both listed.
+  struct OfService {
+    Service service = Service::kAizhan;
+    int completed = 0;     // addresses this service answered to the end
+    int notCompleted = 0;  // addresses it did not (failed, incomplete, stopped, not reached)
+    int domains = 0;       // domains it listed, over the completed and the cut-short
+  };
+  std::vector<OfService> byService = {};  // empty for a single service's run
+  int sharedDomains = 0;                  // listed by both
+  Text endedService;  // GBK name of a service that ended its side early (站长 throttle, ...)
   int completed() const { return found + none; }
   int notCompleted() const { return failed + incomplete + stopped + notReached; }
 };
@@ -154,6 +167,15 @@ LookupResult lookUpAddress(const Text& address, const LookupRequest& request,
                            LookupContext& context, LookupProgress where = {});
 
 // Runs the request's addresses in order, saving completed results when asked.
+//
+// With `request.both`, each service works through the list on a thread of
+// its own, at its own pace and with its own pauses, throttling and
+// streaks, exactly as when asked alone; the listener still hears every
+// event and every question on the calling thread, which pumps events while
+// it waits. An address's merged result (kAddressEnded) comes once both
+// services have answered it. `context.clock` and `context.fetch` are then
+// called from both threads and must be safe to (MonotonicClock and
+// fetchServicePage are).
 RunTallies runLookups(const LookupRequest& request, LookupContext& context);
 
 // The interval in whole milliseconds from the seconds a user typed

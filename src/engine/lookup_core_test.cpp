@@ -22,7 +22,7 @@ using ::testing::ElementsAre;
 class FakeClock : public LookupClock {
  public:
   TimePoint now() override { return now_; }
-  void sleepUntil(TimePoint deadline, const bool&) override {
+  void sleepUntil(TimePoint deadline, const StopFlag&) override {
     waits.push_back(std::chrono::duration_cast<milliseconds>(deadline - now_).count());
     now_ = std::max(now_, deadline);
   }
@@ -127,7 +127,7 @@ class LookupCoreTest : public ::testing::Test {
   FakeClock clock;
   Recorder recorder;
   LookupSession session;
-  bool stop = false;
+  StopFlag stop{false};
   std::vector<std::string> urls;
 };
 

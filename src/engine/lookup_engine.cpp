@@ -32,7 +32,7 @@ class LookupEngine::WindowClock : public LookupClock {
  public:
   explicit WindowClock(LookupEngine& engine) : engine_(engine) {}
   TimePoint now() override { return std::chrono::steady_clock::now(); }
-  void sleepUntil(TimePoint deadline, const bool& stop) override {
+  void sleepUntil(TimePoint deadline, const StopFlag& stop) override {
     if (engine_.waitHook_) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now());
       wait(std::max(left, std::chrono::milliseconds(0)), stop);
@@ -40,7 +40,7 @@ class LookupEngine::WindowClock : public LookupClock {
     }
     clock_.sleepUntil(deadline, stop);
   }
-  void wait(std::chrono::milliseconds length, const bool& stop) override {
+  void wait(std::chrono::milliseconds length, const StopFlag& stop) override {
     if (engine_.waitHook_) {
       WaitHook hook = engine_.waitHook_;  // a pumped event may replace the member
       hook(static_cast<int>(length.count()));

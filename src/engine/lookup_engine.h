@@ -122,7 +122,7 @@ class LookupEngine {
   int sortedColumn_ = -1;
   // Raised by a stop request of the user: ends waits and the fetch in
   // flight at once.
-  bool stopRequested_ = false;
+  StopFlag stopRequested_{false};
   bool sorting_ = false;
   bool saving_ = false;
   int activeLookups_ = 0;

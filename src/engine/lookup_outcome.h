@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "engine/service_endpoints.h"
 #include "platform/text.h"
 
 namespace qarvo {
@@ -35,16 +37,33 @@ enum class FailureReason {
   kEndedEarly,      // a page before the last one announced had no domains
 };
 
+// Which services listed a domain, or which one an event is about.
+inline constexpr unsigned char kFromAizhan = 1;
+inline constexpr unsigned char kFromChinaz = 2;
+inline constexpr unsigned char kFromBoth = kFromAizhan | kFromChinaz;
+inline unsigned char serviceMask(Service service) {
+  return service == Service::kAizhan ? kFromAizhan : kFromChinaz;
+}
+
 struct LookupResult {
   LookupOutcome outcome = LookupOutcome::kNone;
   FailureReason reason = FailureReason::kNone;
-  Text domains;            // GBK, joined by "\r\n", in page order
-  int pages = 0;           // pages that came
-  int failedPage = 0;      // the page that did not come (0 when none failed)
-  int announcedPages = 0;  // the pager's total on page 1 (0: no pager, one page)
-  Text keptPage = {};      // GBK path of the last unrecognised page kept, if any
-  std::string url = {};    // the page asked for last
-  bool recalled = false;   // answered from an earlier run, without a request
+  Text domains;                        // GBK, joined by "\r\n", in page order
+  int pages = 0;                       // pages that came
+  int failedPage = 0;                  // the page that did not come (0 when none failed)
+  int announcedPages = 0;              // the pager's total on page 1 (0: no pager, one page)
+  Text keptPage = {};                  // GBK path of the last unrecognised page kept, if any
+  std::string url = {};                // the page asked for last
+  bool recalled = false;               // answered from an earlier run, without a request
+  Service service = Service::kAizhan;  // who answered (a merged result: 爱站)
+
+  // A result of both services: what each said (爱站's first), which of them
+  // listed each line of `domains` (kFromAizhan, kFromChinaz or kFromBoth),
+  // and, when it did not complete, which service it did not complete on
+  // (`reason` is that service's). All empty for a single service's result.
+  std::vector<LookupResult> answers = {};
+  std::vector<unsigned char> sources = {};
+  unsigned char reasonFrom = 0;
 
   // Found or none: the result may be shown as final and saved.
   bool completed() const {
@@ -70,9 +89,21 @@ const char* reasonName(FailureReason reason);
 Text reasonText(FailureReason reason);
 // What a row that did not complete says (GBK): failed rows "查询失败：<reason>",
 // stopped rows "已停止", invalid addresses "无效邮箱"; an incomplete row's
-// note names the page that failed: "第 N 页查询失败：<reason>". Empty for
-// completed look-ups.
+// note names the page that failed: "第 N 页查询失败：<reason>". A merged
+// result names the service its reason is from: "查询失败：站长：需要登录".
+// Empty for completed look-ups.
 Text outcomeNote(const LookupResult& result);
+
+// A merged result's reason in words, "chinaz: sign-in needed" (UTF-8), or
+// reasonName(reason) for a single service's result.
+std::string mergedReasonName(const LookupResult& result);
+
+// The union of both services' answers for one address: the domains in the
+// order first seen (爱站's first), each with who listed it. Found or none
+// only when both completed; otherwise stopped (either was stopped),
+// incomplete (some domains or pages came) or failed, with the reason of the
+// service that did not complete (爱站's when neither did).
+LookupResult mergeAnswers(LookupResult aizhan, LookupResult chinaz);
 
 // What the page walk is doing, for a status line or a progress display.
 struct LookupProgress {
@@ -85,6 +116,7 @@ struct LookupProgress {
     kAddressEnded,    // `result` holds the outcome
     kRunEnded,        // the tallies are final; `folder` is where results were saved
     kNotice,          // `notice` says why a click was refused or deferred
+    kPartEnded,       // both services asked: `part`'s answer for the address is `result`
   };
   enum class Pause { kNone, kRateLimit, kPage, kInterval, kRetry, kOffline };
 
@@ -106,6 +138,11 @@ struct LookupProgress {
   Text folder;                           // GBK, at kRunEnded; empty without auto-save
   int unsavedFiles = 0;                  // result files that could not be written
   Text notice;                           // GBK, at kNotice
+  // Both services asked: the service a page, pause or kPartEnded event is
+  // about (kFromAizhan or kFromChinaz); 0 for the run's own events and for
+  // a single service's run. At kPageRead of a part, `domainsSoFar` holds the
+  // union so far of both services for that address.
+  unsigned char part = 0;
 };
 using ProgressListener = std::function<void(const LookupProgress&)>;
 

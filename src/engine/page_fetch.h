@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "web/http_request.h"
 
@@ -16,7 +17,7 @@ struct PageRequest {
   std::string url;
   float timeoutSeconds = 30.0f;
   Text* cookies = nullptr;       // the Cookie header value (站长), or null
-  const bool* cancel = nullptr;  // raised: the fetch ends at once
+  const StopFlag* cancel = nullptr;  // raised: the fetch ends at once
 };
 
 struct PageResponse {

@@ -6,8 +6,8 @@
 namespace qarvo {
 
 namespace detail {
-EventPump currentEventPump = nullptr;
-bool sleptSinceMark = false;
+thread_local EventPump currentEventPump = nullptr;
+thread_local bool sleptSinceMark = false;
 }  // namespace detail
 
 EventPump setEventPump(EventPump pump) {

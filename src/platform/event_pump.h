@@ -12,12 +12,15 @@ namespace qarvo {
 
 using EventPump = void (*)();
 
-// Installs `pump` (nullptr removes it). Returns the previous pump.
+// Installs `pump` for the calling thread (nullptr removes it). Returns the
+// previous pump.
 EventPump setEventPump(EventPump pump);
 
 namespace detail {
-extern EventPump currentEventPump;
-extern bool sleptSinceMark;
+// Per thread: the pump is the installing thread's (the window's); a worker
+// thread that calls processPendingEvents() finds none and does nothing.
+extern thread_local EventPump currentEventPump;
+extern thread_local bool sleptSinceMark;
 }  // namespace detail
 
 // Lets the user interface process pending events; a no-op without a pump.

@@ -111,7 +111,7 @@ void openProbe(ComHttp& http, TextView method, const Text& url, bool synchronous
 // Hands the caller's cancel flag to the request object for one fetch.
 class CancelScope {
  public:
-  CancelScope(std::shared_ptr<HttpRequest> request, const bool* cancel)
+  CancelScope(std::shared_ptr<HttpRequest> request, const StopFlag* cancel)
       : request_(std::move(request)) {
     if (request_)
       request_->SetCancelFlag(cancel);

@@ -23,6 +23,7 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "web/http_request.h"
 
@@ -51,7 +52,7 @@ struct FetchPageOptions {
   Text userAgent{};                 // empty: kDefaultPageUserAgent
   Text extraHeaders{};              // "Name: value" lines separated by CR LF
   bool spoofClientAddress = false;  // add spoofedAddressHeaders()
-  const bool* cancel = nullptr;     // raised: the fetch ends at once, empty (see SetCancelFlag)
+  const StopFlag* cancel = nullptr;     // raised: the fetch ends at once, empty (see SetCancelFlag)
 };
 
 // What a page fetch's timeoutSeconds turns into.
@@ -94,7 +95,7 @@ struct FetchGzipOptions {
   Text extraHeaders{};
   int* encodingMode = nullptr;  // a 0 becomes 2 when the headers declare UTF-8
   bool spoofClientAddress = false;
-  const bool* cancel = nullptr;  // as fetchPage's
+  const StopFlag* cancel = nullptr;  // as fetchPage's
 };
 struct FetchDirectOptions {
   Text postText{};
@@ -112,7 +113,7 @@ struct FetchDirectOptions {
   bool spoofClientAddress = false;
   bool useWinHttpApi = false;    // winHttpFetch; wins over useWinInet. Neither: the threaded
                                  // internet-library back-end
-  const bool* cancel = nullptr;  // raised while waiting: the fetch ends at once
+  const StopFlag* cancel = nullptr;  // raised while waiting: the fetch ends at once
 };
 struct LocationOptions {
   bool synchronous = false;
@@ -122,20 +123,20 @@ struct LocationOptions {
   Text userAgent{};  // empty: kDefaultPageUserAgent
   Text postText{};   // makes the request a POST
   Text extraHeaders{};
-  const bool* cancel = nullptr;  // as fetchPage's
+  const StopFlag* cancel = nullptr;  // as fetchPage's
 };
 struct ProbeEncodingOptions {
   bool synchronous = false;
   Text referer{};
   std::optional<Text> cookies{};
-  const bool* cancel = nullptr;  // as fetchPage's
+  const StopFlag* cancel = nullptr;  // as fetchPage's
 };
 struct ProbeStatusOptions {
   bool synchronous = false;
   int timeoutSeconds = 0;  // the wait; 0: 25 seconds
   std::optional<Text> cookies{};
   std::optional<Text> proxy{};   // as fetchPage's
-  const bool* cancel = nullptr;  // as fetchPage's
+  const StopFlag* cancel = nullptr;  // as fetchPage's
 };
 
 class ComHttp {

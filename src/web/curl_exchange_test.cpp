@@ -222,7 +222,7 @@ TEST(ExchangeDeadlineTest, NeitherATrickleNorEndlessInterimAnswersHoldAFetch) {
 }
 
 int pumpCalls = 0;
-bool stopClicked = false;
+StopFlag stopClicked{false};
 void stopAfterAFewEvents() {
   if (++pumpCalls >= 3)
     stopClicked = true;
@@ -232,7 +232,7 @@ TEST(ExchangeDeadlineTest, AStopEndsEveryVariantLongBeforeTheAnswer) {
   TestServer server;
   server.reply("/slow", Reply{.body = "late", .delayMs = 5000});
   const std::string url = server.url("/slow");
-  const bool* stop = &stopClicked;
+  const StopFlag* stop = &stopClicked;
   const std::pair<const char*, std::function<std::string()>> fetches[] = {
       {"winHttpFetch",
        [&] {

@@ -114,7 +114,7 @@ struct HttpRequest::State {
   std::string requestBody;
 
   // The transfer and its response.
-  const bool* cancel = nullptr;
+  const StopFlag* cancel = nullptr;
   TransferFailure failure = TransferFailure::kNone;
   Phase phase = Phase::kIdle;
   int status = 0;
@@ -329,7 +329,7 @@ bool HttpRequest::WaitForResponse(int seconds) {
   return s.done();
 }
 
-void HttpRequest::SetCancelFlag(const bool* flag) {
+void HttpRequest::SetCancelFlag(const StopFlag* flag) {
   state_->cancel = flag;
 }
 

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 
 namespace qarvo {
@@ -107,7 +108,7 @@ class HttpRequest {
   // every few milliseconds, so the window answers during a fetch. When
   // `*flag` (may be null) is true at such a point, the transfer is dropped at
   // once and the request fails as cancelled. The flag must outlive the waits.
-  void SetCancelFlag(const bool* flag);
+  void SetCancelFlag(const StopFlag* flag);
   // Why the last transfer ended without a response (kNone after a response).
   TransferFailure LastFailure() const;
 

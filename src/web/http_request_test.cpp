@@ -337,7 +337,7 @@ namespace wait_pumping {
 // a stop click handled during the wait would.
 int pumpCalls = 0;
 int cancelAfterCalls = -1;
-bool cancelFlag = false;
+StopFlag cancelFlag{false};
 void countingPump() {
   ++pumpCalls;
   if (cancelAfterCalls >= 0 && pumpCalls >= cancelAfterCalls)

@@ -147,10 +147,10 @@ Text internetHeaderText(const InternetFetchRequest& request, bool threaded) {
 
 InternetFetchResult internetFetch(const InternetFetchRequest& request) {
   // Waiting pumps events only for a caller that can stop the fetch.
-  const bool* cancel = request.cancel;
+  const StopFlag* cancel = request.cancel;
   if (cancel == nullptr)
     return finish(runExchange(prepare(request, false), false, nullptr));
-  return finish(runExchange(prepare(request, false), true, [cancel] { return *cancel; }));
+  return finish(runExchange(prepare(request, false), true, [cancel] { return cancel->load(); }));
 }
 
 InternetFetchResult threadedInternetFetch(const InternetFetchRequest& request) {

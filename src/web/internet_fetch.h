@@ -11,6 +11,7 @@
 // the time-out.
 #pragma once
 
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 
 namespace qarvo {
@@ -24,7 +25,7 @@ struct InternetFetchRequest {
   Bytes body{};
   Text proxy{};                  // "host:port"; empty: a direct connection
   int timeoutSeconds = 0;        // connect, send, receive and the whole; below 1: 30 seconds
-  const bool* cancel = nullptr;  // raised while waiting: the fetch ends at once. The direct
+  const StopFlag* cancel = nullptr;  // raised while waiting: the fetch ends at once. The direct
                                  // back-end pumps events while it waits only when given one
 };
 

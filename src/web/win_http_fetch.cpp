@@ -213,8 +213,8 @@ Bytes winHttpFetch(const Text& url, const WinHttpFetchOptions& options) {
     return fail(kNoTimeouts);
   // A caller that can stop the fetch gets its events pumped while it waits,
   // so that the stop can come.
-  if (const bool* cancel = options.cancel)
-    exchange.watch(true, [cancel] { return *cancel; });
+  if (const StopFlag* cancel = options.cancel)
+    exchange.watch(true, [cancel] { return cancel->load(); });
   if (!exchange.openRequest(cracked.requestUrl, winHttpMethodName(options.method)))
     return fail(kNoRequest);
 

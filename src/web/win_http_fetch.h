@@ -6,6 +6,7 @@
 // here; see winHttpFetch for how its failures map onto the steps.
 #pragma once
 
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "web/cookie_text.h"  // mergeCookies
 
@@ -34,7 +35,7 @@ struct WinHttpFetchOptions {
   bool addDefaultHeaders = true;
   Bytes postBytes{};  // request body as bytes; wins over postText
   bool normaliseHeaderNames = true;
-  const bool* cancel = nullptr;  // raised while waiting (events are then pumped): the fetch
+  const StopFlag* cancel = nullptr;  // raised while waiting (events are then pumped): the fetch
                                  // ends at once, as the failing step says
 };
 
