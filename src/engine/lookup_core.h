@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@
 
 namespace qarvo {
 
+class LookupHistory;
+
 // What to look up and how; read once when a run starts.
 struct LookupRequest {
   std::vector<Text> addresses = {};  // GBK, trimmed
@@ -35,6 +38,10 @@ struct LookupRequest {
   int intervalMs = 0;    // wait between two pages, beyond the fixed 300 ms
   bool save = false;     // write <saveFolder>/<address>.txt for every completed address
   Text saveFolder = {};  // GBK
+  // Answer an address from the history, without a request, when a completed
+  // look-up by the same service of at least as many pages is younger than
+  // this. Empty: always ask.
+  std::optional<std::chrono::seconds> maxAge = {};
 };
 
 // What a run shares with the runs before and after it: the cookies sent to
@@ -133,13 +140,20 @@ struct LookupContext {
   float fetchTimeoutSeconds = 30.0f;
   bool keepPages = true;  // keep unrecognised pages in the cache folder
   bool halted = false;    // set by a walk when the service ends the run (站长 throttle)
+  // Where every ended look-up is recorded, what `maxAge` answers from and
+  // what a result's HistoryNote is read from; used on the calling thread
+  // only. Null: no history. A write that fails is said once per run
+  // (kNotice) and never stops the run.
+  LookupHistory* history = nullptr;
 };
 
 // The tallies of a run.
 struct RunTallies {
   int total = 0;
   int found = 0, none = 0, failed = 0, incomplete = 0, stopped = 0;
-  int recalled = 0;              // answered by recall(), no request
+  int recalled = 0;              // answered by recall() or from the history, no request
+  int fromHistory = 0;           // of those, answered from the history
+  bool historyFailed = false;    // a look-up could not be recorded
   int notReached = 0;            // never asked: the run ended first
   int saved = 0;                 // result files written
   int unsaved = 0;               // completed results whose file could not be written

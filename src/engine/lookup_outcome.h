@@ -6,7 +6,9 @@
 // could not be asked to the end, so it is never written over a result file.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,21 @@ inline unsigned char serviceMask(Service service) {
   return service == Service::kAizhan ? kFromAizhan : kFromChinaz;
 }
 
+// What the run's history says of a result (all empty without a history).
+struct HistoryNote {
+  using TimePoint = std::chrono::system_clock::time_point;
+  // Answered from the history without a request: when that look-up was made.
+  bool fromHistory = false;
+  TimePoint answeredAt = {};
+  // The previous completed look-up of the address by the same service
+  // (either service's, for a merged result); empty when there was none, and
+  // then `isNew` and `gone` say nothing.
+  std::optional<TimePoint> since = {};
+  std::vector<unsigned char> isNew = {};  // per line of `domains`: 1 when not listed then
+  int gone = 0;                           // listed then, not now
+  std::vector<TimePoint> firstSeen = {};  // per line of `domains`: first listed (now when new)
+};
+
 struct LookupResult {
   LookupOutcome outcome = LookupOutcome::kNone;
   FailureReason reason = FailureReason::kNone;
@@ -64,6 +81,8 @@ struct LookupResult {
   std::vector<LookupResult> answers = {};
   std::vector<unsigned char> sources = {};
   unsigned char reasonFrom = 0;
+
+  HistoryNote history = {};  // filled by a run that keeps a history
 
   // Found or none: the result may be shown as final and saved.
   bool completed() const {
