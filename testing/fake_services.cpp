@@ -228,7 +228,13 @@ bool FakeServices::start(int port) {
   if (server_)
     return false;
   auto server = std::make_unique<httplib::Server>();
-  auto route = [this](const httplib::Request& request, httplib::Response& response) {
+  // A run's pages over one connection: no cap on the requests of one.
+  server->set_keep_alive_max_count(100000);
+  auto route = [this](const httplib::Request& incoming, httplib::Response& response) {
+    // A proxy request (through a TlsFront in front, say) is served as the
+    // site itself would have seen it.
+    httplib::Request request = incoming;
+    unwrapProxyRequest(&request);
     if (handle(request, response))
       return;
     const size_t question = request.target.find('?');
@@ -277,6 +283,7 @@ std::string FakeServices::hostPort() const {
 
 ServiceEndpoints FakeServices::endpoints() const {
   ServiceEndpoints endpoints;
+  endpoints.scheme = "http";
   endpoints.aizhanHost = hostPort();
   endpoints.chinazHost = hostPort();
   endpoints.chinazToolSite = hostPort();

@@ -2,12 +2,17 @@
 // that the unchanged application can be tried and driven offline.
 //
 //   fake_services [port] [delay-ms] [--wall aizhan|chinaz] [--chaos SEED[:SHARE]]
-//   http_proxy=http://127.0.0.1:8089 build/src/app/qarvo-dorvane
+//                 [--ca-file PATH]
+//   http_proxy=http://127.0.0.1:8089 https_proxy=http://127.0.0.1:8089
+//     SSL_CERT_FILE=PATH build/src/app/qarvo-dorvane
 //
 // It answers as an HTTP proxy for the real host names (whois.aizhan.com,
 // whois.chinaz.com, tool.chinaz.com): a proxy request line carries the whole
 // address ("GET http://whois.aizhan.com/reverse-whois?... HTTP/1.1") and is
-// routed by its host. Plain requests to the port itself are routed by path
+// routed by its host; https comes through CONNECT and is answered with a
+// certificate from an authority made at start-up, whose certificate the
+// banner names (and --ca-file writes to PATH as well). Plain requests to the port itself are routed
+// by path
 // ("/reverse-whois" 爱站, "/reverse" 站长, anything else the tool site). Other
 // hosts get 502: nothing leaves the machine. A few sample addresses are set up;
 // the banner lists them.
@@ -25,10 +30,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "testing/fake_services.h"
 #include "testing/fault_router.h"
+#include "testing/tls_front.h"
 
 namespace {
 
@@ -37,6 +44,8 @@ using qarvo::testing::FakeAddress;
 using qarvo::testing::FakeServices;
 using qarvo::testing::FakeSite;
 using qarvo::testing::FaultRouter;
+using qarvo::testing::TestAuthority;
+using qarvo::testing::TlsFront;
 
 std::vector<std::string> domainsOf(const std::string& stem, const std::vector<std::string>& tlds,
                                    int count) {
@@ -107,6 +116,7 @@ struct Options {
   int delayMs = 0;
   std::vector<FakeSite> walls;
   std::optional<ChaosOptions> chaos;
+  std::string caFile;  // where the authority's certificate goes as well
 };
 
 // "SEED" or "SEED:SHARE", the share in (0, 1].
@@ -128,11 +138,13 @@ bool parseOptions(int argc, char** argv, Options* options) {
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument == "--wall" || argument == "--chaos") {
+    if (argument == "--wall" || argument == "--chaos" || argument == "--ca-file") {
       if (i + 1 >= argc)
         return false;
       const std::string value = argv[++i];
-      if (argument == "--chaos") {
+      if (argument == "--ca-file") {
+        options->caFile = value;
+      } else if (argument == "--chaos") {
         ChaosOptions chaos;
         if (!parseChaos(value, &chaos))
           return false;
@@ -165,7 +177,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: %s [port] [delay-ms] [--wall aizhan|chinaz] [--chaos SEED[:SHARE]]\n",
+                 "usage: %s [port] [delay-ms] [--wall aizhan|chinaz] [--chaos SEED[:SHARE]]\n"
+                 "       [--ca-file PATH]\n",
                  argv[0]);
     return 2;
   }
@@ -178,43 +191,71 @@ int main(int argc, char** argv) {
     fakes.setWall(site, true);
   const std::vector<Sample> samples = setUpSamples(fakes);
 
-  httplib::Server server;
-  auto route = [&fakes](const httplib::Request& incoming, httplib::Response& response) {
-    httplib::Request request = incoming;
-    // A proxy request: the fakes see what the site itself would have seen.
-    const bool proxied = FakeServices::unwrapProxyRequest(&request);
-    if (!proxied && !FakeServices::siteOfHost(request.get_header_value("Host"))) {
-      // Straight to this port: tell the sites apart by path.
-      const size_t question = request.target.find('?');
-      const std::string query =
-          question == std::string::npos ? std::string() : request.target.substr(question + 1);
-      request.headers.erase("Host");
-      request.headers.emplace("Host",
-                              std::string(hostOf(FakeServices::siteOfPath(request.path, query))));
-    }
-    if (!fakes.handle(request, response)) {
-      response.status = 502;
-      response.set_content("fake_services: only the look-up services' hosts are served here\n",
-                           "text/plain; charset=utf-8");
-      return;
-    }
-    std::printf("%s %s -> %d\n", incoming.method.c_str(), incoming.target.c_str(),
-                response.status > 0 ? response.status : 200);
-    std::fflush(stdout);
+  // The port itself is a TlsFront: https through CONNECT (or straight to the
+  // port) is answered with the run-time authority's certificate and reaches
+  // `secure` decrypted; everything else passes on to `plain`.
+  auto makeServer = [&fakes](bool secure) {
+    auto server = std::make_unique<httplib::Server>();
+    server->set_keep_alive_max_count(100000);
+    auto route = [&fakes, secure](const httplib::Request& incoming, httplib::Response& response) {
+      httplib::Request request = incoming;
+      // A proxy request: the fakes see what the site itself would have seen.
+      const bool proxied = FakeServices::unwrapProxyRequest(&request);
+      const std::string host = request.get_header_value("Host");
+      if (!proxied && !FakeServices::siteOfHost(host)) {
+        // Straight to this port: tell the sites apart by path.
+        const size_t question = request.target.find('?');
+        const std::string query =
+            question == std::string::npos ? std::string() : request.target.substr(question + 1);
+        request.headers.erase("Host");
+        request.headers.emplace("Host",
+                                std::string(hostOf(FakeServices::siteOfPath(request.path, query))));
+      }
+      if (!fakes.handle(request, response)) {
+        response.status = 502;
+        response.set_content("fake_services: only the look-up services' hosts are served here\n",
+                             "text/plain; charset=utf-8");
+        return;
+      }
+      const std::string shown =
+          proxied || !secure ? incoming.target : "https://" + host + incoming.target;
+      std::printf("%s %s -> %d\n", incoming.method.c_str(), shown.c_str(),
+                  response.status > 0 ? response.status : 200);
+      std::fflush(stdout);
+    };
+    server->Get(".*", route);
+    server->Post(".*", route);
+    return server;
   };
-  server.Get(".*", route);
-  server.Post(".*", route);
-
-  if (!server.bind_to_port("127.0.0.1", port)) {
+  std::unique_ptr<httplib::Server> plain = makeServer(false);
+  std::unique_ptr<httplib::Server> secure = makeServer(true);
+  const int plainPort = plain->bind_to_any_port("127.0.0.1");
+  const int securePort = secure->bind_to_any_port("127.0.0.1");
+  TlsFront front("127.0.0.1:" + std::to_string(plainPort), port,
+                 "127.0.0.1:" + std::to_string(securePort));
+  if (plainPort <= 0 || securePort <= 0 || !front.ready()) {
     std::fprintf(stderr, "fake_services: cannot listen on 127.0.0.1:%d\n", port);
     return 1;
   }
+  const TestAuthority& authority = TestAuthority::instance();
+  std::string caFile = authority.caFile();
+  if (!options.caFile.empty()) {
+    if (!authority.writeCaFile(options.caFile)) {
+      std::fprintf(stderr, "fake_services: cannot write %s\n", options.caFile.c_str());
+      return 1;
+    }
+    caFile = options.caFile;
+  }
   std::printf(
-      "Fake 爱站 / 站长 services on 127.0.0.1:%d, also a proxy for whois.aizhan.com,\n"
-      "whois.chinaz.com and tool.chinaz.com. Start the program against it:\n\n"
-      "  http_proxy=http://127.0.0.1:%d build/src/app/qarvo-dorvane\n\n"
+      "Fake 爱站 / 站长 services on 127.0.0.1:%d, also a proxy (http, and https through\n"
+      "CONNECT) for whois.aizhan.com, whois.chinaz.com and tool.chinaz.com. Their https\n"
+      "certificate comes from an authority made at start-up, written to\n\n"
+      "  %s\n\n"
+      "Start the program against it:\n\n"
+      "  http_proxy=http://127.0.0.1:%d https_proxy=http://127.0.0.1:%d \\\n"
+      "  SSL_CERT_FILE=%s build/src/app/qarvo-dorvane\n\n"
       "Addresses to paste into the list (按钮输入) or copy to the clipboard:\n",
-      port, port);
+      port, caFile.c_str(), port, port, caFile.c_str());
   for (const Sample& sample : samples)
     std::printf("  %-30s %s\n", sample.address.c_str(), sample.note.c_str());
   for (FakeSite site : options.walls) {
@@ -229,14 +270,17 @@ int main(int argc, char** argv) {
     std::printf(
         "\nChaos (seed %u): %.0f%% of the result pages are cut, refused, throttled (爱站 only),\n"
         "walled or reset in mid-body at\n\n"
-        "  http_proxy=http://%s\n\n"
+        "  http_proxy=http://%s https_proxy=http://%s\n\n"
         "Port %d itself answers without faults.\n",
-        options.chaos->seed, options.chaos->share * 100, router->hostPort().c_str(), port);
+        options.chaos->seed, options.chaos->share * 100, router->hostPort().c_str(),
+        router->hostPort().c_str(), port);
   }
   std::printf("\nCtrl+C stops it.\n");
   std::fflush(stdout);
 
   // Ctrl+C ends the process; there is nothing to put away.
-  server.listen_after_bind();
+  std::thread securePages([&secure] { secure->listen_after_bind(); });
+  plain->listen_after_bind();
+  securePages.join();
   return 0;
 }

@@ -250,9 +250,11 @@ bool FaultRouter::Exchange::send(const HttpAnswer& answer) {
 
 FaultRouter::FaultRouter(std::string upstreamHostPort) : upstream_(std::move(upstreamHostPort)) {
   server_ = std::make_unique<RawServer>([this](RawConnection& connection) { serve(connection); });
+  front_ = std::make_unique<TlsFront>(server_->hostPort());
 }
 
 FaultRouter::~FaultRouter() {
+  front_.reset();
   server_.reset();
 }
 
@@ -263,6 +265,7 @@ void FaultRouter::route(std::string needle, Fault fault) {
 
 ServiceEndpoints FaultRouter::endpoints() const {
   ServiceEndpoints endpoints;
+  endpoints.scheme = "http";
   endpoints.aizhanHost = hostPort();
   endpoints.chinazHost = hostPort();
   endpoints.chinazToolSite = hostPort();

@@ -26,7 +26,8 @@
 //
 // Thread-safe; every instance has its own port. Proxy requests ("GET
 // http://host/path") are relayed as they came, so the router may also stand
-// in front of an HTTP proxy of the fakes.
+// in front of an HTTP proxy of the fakes. The port is a TlsFront's: https
+// straight to it or through CONNECT reaches the router decrypted.
 #pragma once
 
 #include <chrono>
@@ -40,6 +41,7 @@
 
 #include "engine/service_endpoints.h"
 #include "testing/test_server.h"
+#include "testing/tls_front.h"
 
 namespace qarvo::testing {
 
@@ -132,7 +134,9 @@ class FaultRouter {
   void route(std::string needle, Fault fault);
 
   int port() const { return server_->port(); }
-  std::string hostPort() const { return server_->hostPort(); }
+  std::string hostPort() const {
+    return front_->ready() ? front_->hostPort() : server_->hostPort();
+  }
   std::string url(std::string_view path = "/") const { return server_->url(path); }
   // All three sites at the router.
   ServiceEndpoints endpoints() const;
@@ -186,7 +190,8 @@ class FaultRouter {
   std::mt19937 random_;
   ChaosCounts chaosCounts_;
   std::vector<ChaosFault> chaosLog_;
-  std::unique_ptr<RawServer> server_;  // last: its threads stop before the rest goes
+  std::unique_ptr<RawServer> server_;  // its threads stop before the rest goes
+  std::unique_ptr<TlsFront> front_;    // in front of server_: stops first
 };
 
 // Parses a whole HTTP response (head and body as received up to the close).

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -86,8 +87,16 @@ TlsServer::TlsServer(Reply reply) : reply_(std::move(reply)), tls_(std::make_uni
   tls_->key.reset(EVP_EC_gen("P-256"));
   if (tls_->key)
     tls_->certificate.reset(makeCertificate(tls_->key.get()));
-  if (tls_->certificate)
+  if (tls_->certificate) {
     tls_->context.reset(SSL_CTX_new(TLS_server_method()));
+    BIO* memory = BIO_new(BIO_s_mem());
+    if (memory != nullptr && PEM_write_bio_X509(memory, tls_->certificate.get()) == 1) {
+      char* data = nullptr;
+      const long length = BIO_get_mem_data(memory, &data);
+      certificatePem_.assign(data, static_cast<std::size_t>(length));
+    }
+    BIO_free(memory);
+  }
   if (!tls_->context ||
       SSL_CTX_use_certificate(tls_->context.get(), tls_->certificate.get()) != 1 ||
       SSL_CTX_use_PrivateKey(tls_->context.get(), tls_->key.get()) != 1) {

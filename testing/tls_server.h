@@ -41,6 +41,8 @@ class TlsServer {
   // handshake that the client accepted.
   std::size_t connectionCount() const { return connections_.load(); }
   std::size_t requestCount() const { return requests_.load(); }
+  // The server's certificate in PEM: a bundle that trusts it.
+  const std::string& certificatePem() const { return certificatePem_; }
 
  private:
   struct Tls;
@@ -49,6 +51,7 @@ class TlsServer {
 
   Reply reply_;
   std::unique_ptr<Tls> tls_;
+  std::string certificatePem_;
   bool ready_ = false;
   int listener_ = -1;
   int port_ = 0;

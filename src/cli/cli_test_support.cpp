@@ -59,7 +59,8 @@ bool FakeServiceProxy::start() {
   if (port_ <= 0)
     return false;
   thread_ = std::thread([this] { server_.listen_after_bind(); });
-  return true;
+  front_ = std::make_unique<testing::TlsFront>("127.0.0.1:" + std::to_string(port_));
+  return front_->ready();
 }
 
 void FakeServiceProxy::stop() {
@@ -71,7 +72,7 @@ void FakeServiceProxy::stop() {
 }
 
 std::string FakeServiceProxy::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
+  return "http://" + front_->hostPort();
 }
 
 ProgramRun::~ProgramRun() {
@@ -91,12 +92,17 @@ bool ProgramRun::start(const std::string& program, const Setup& setup) {
     std::string_view name = entry.substr(0, entry.find('='));
     bool drop = setup.environment.count(std::string(name)) > 0;
     for (const char* proxy : kProxyVariables)
-      drop = drop || name == proxy;
+      drop = drop || name == proxy || name == "SSL_CERT_FILE";
     if (!drop)
       environment.emplace_back(entry);
   }
   for (const auto& [name, value] : setup.environment)
     environment.push_back(name + "=" + value);
+  // The fakes' proxies answer https through CONNECT, with the test authority.
+  if (setup.environment.count("http_proxy") > 0 && setup.environment.count("https_proxy") == 0)
+    environment.push_back("https_proxy=" + setup.environment.at("http_proxy"));
+  if (setup.environment.count("SSL_CERT_FILE") == 0)
+    environment.push_back("SSL_CERT_FILE=" + testing::TestAuthority::instance().caFile());
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));

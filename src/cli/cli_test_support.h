@@ -29,6 +29,7 @@
 #include <sys/types.h>
 
 #include "testing/fake_services.h"
+#include "testing/tls_front.h"
 
 namespace qarvo::cli {
 
@@ -63,6 +64,7 @@ class FakeServiceProxy {
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;
+  std::unique_ptr<testing::TlsFront> front_;  // https through CONNECT
 };
 
 // One run of a program with its standard streams in files.

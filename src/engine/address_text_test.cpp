@@ -139,22 +139,22 @@ TEST(IsPlainFileName, RefusesNamesThatLeaveTheFolder) {
 TEST(ServiceUrls, PageAndResultPageForms) {
   ServiceEndpoints real;
   EXPECT_EQ(servicePageUrl(Service::kAizhan, real, "a%40b.com", 1),
-            "http://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email");
+            "https://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email");
   EXPECT_EQ(servicePageUrl(Service::kAizhan, real, "a%40b.com", 2),
-            "http://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email&page=2");
+            "https://whois.aizhan.com/reverse-whois?q=a%40b.com&t=email&page=2");
   EXPECT_EQ(servicePageUrl(Service::kChinaz, real, "a%40b.com", 1),
-            "http://whois.chinaz.com/reverse?host=a%40b.com&ddlSearchMode=1&st=&startDay="
+            "https://whois.chinaz.com/reverse?host=a%40b.com&ddlSearchMode=1&st=&startDay="
             "&endDay=&wTimefilter=$wTimefilter&page=1");
   EXPECT_EQ(serviceResultPageUrl(Service::kAizhan, real, "x"),
-            "http://whois.aizhan.com/reverse-whois?q=x&t=email");
+            "https://whois.aizhan.com/reverse-whois?q=x&t=email");
   EXPECT_EQ(serviceResultPageUrl(Service::kChinaz, real, "x"),
-            "http://whois.chinaz.com/reverse?host=x&ddlSearchMode=1&st=&startDay=&endDay="
+            "https://whois.chinaz.com/reverse?host=x&ddlSearchMode=1&st=&startDay=&endDay="
             "&wTimefilter=$wTimefilter&page=");
   EXPECT_EQ(chinazSignInUrl(real), "http://tool.chinaz.com/");
   ServiceEndpoints local{.aizhanHost = "127.0.0.1:81", .chinazHost = "127.0.0.1:82"};
-  EXPECT_EQ(servicePageUrl(Service::kChinaz, local, "q", 12).rfind("http://127.0.0.1:82/", 0), 0u);
+  EXPECT_EQ(servicePageUrl(Service::kChinaz, local, "q", 12).rfind("https://127.0.0.1:82/", 0), 0u);
   EXPECT_EQ(servicePageUrl(Service::kAizhan, local, "q", 12),
-            "http://127.0.0.1:81/reverse-whois?q=q&t=email&page=12");
+            "https://127.0.0.1:81/reverse-whois?q=q&t=email&page=12");
 }
 
 }  // namespace

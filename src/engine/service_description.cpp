@@ -38,7 +38,7 @@ ServiceDescription builtInDescription(Service service, const ServiceEndpoints& e
   if (service == Service::kAizhan) {
     d.key = "aizhan";
     d.name = "aizhan.com";
-    d.baseUrl = "http://" + endpoints.aizhanHost;
+    d.baseUrl = endpoints.scheme + "://" + endpoints.aizhanHost;
     d.firstPagePath = "/reverse-whois?q={address}&t=email";
     d.pagePath = "/reverse-whois?q={address}&t=email&page={page}";
     d.resultPagePath = d.firstPagePath;
@@ -60,10 +60,12 @@ ServiceDescription builtInDescription(Service service, const ServiceEndpoints& e
         "&wTimefilter=$wTimefilter&page=";
     d.key = "chinaz";
     d.name = "chinaz.com";
-    d.baseUrl = "http://" + endpoints.chinazHost;
+    d.baseUrl = endpoints.scheme + "://" + endpoints.chinazHost;
     d.firstPagePath = std::string(kQuery) + "{page}";
     d.pagePath = d.firstPagePath;
     d.resultPagePath = kQuery;
+    // The browser follows the site's own redirects and keeps its own
+    // certificate store, so the sign-in page keeps its address.
     d.signInUrl = "http://" + endpoints.chinazToolSite + "/";
     d.signInFreePages = 10;
     d.resultBlock = element("div", "id", "ajaxInfo");

@@ -65,7 +65,7 @@ struct ServiceDescription {
 
   // URLs. `{address}` stands for the encoded address, `{page}` for the page
   // number.
-  std::string baseUrl;         // scheme and host, no final "/": "http://whois.aizhan.com"
+  std::string baseUrl;         // scheme and host, no final "/": "https://whois.aizhan.com"
   std::string firstPagePath;   // page 1
   std::string pagePath;        // pages 2 and on
   std::string resultPagePath;  // the address's result page for a web browser

@@ -7,9 +7,14 @@
 namespace qarvo {
 
 // Where the two services live. The real hosts by default; tests point these
-// at loopback fakes ("127.0.0.1:port"). All of them are spoken to over plain
-// HTTP.
+// at loopback fakes ("127.0.0.1:port"). The services' pages are asked over
+// `scheme`: https, so that the sign-in cookie and the addresses looked up do
+// not cross the network in clear (and the cookie is not dropped by a redirect
+// from http to https); a run may fall back to http for a service whose https
+// port will not speak TLS (withHttpFallback). The sign-in page stays http: the
+// browser follows the site's own redirects.
 struct ServiceEndpoints {
+  std::string scheme = "https";                     // of the services' pages
   std::string aizhanHost = "whois.aizhan.com";      // 爱站 reverse-WHOIS host
   std::string chinazHost = "whois.chinaz.com";      // 站长 WHOIS host
   std::string chinazToolSite = "tool.chinaz.com";   // 站长 tool site (sign-in)

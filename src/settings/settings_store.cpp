@@ -36,14 +36,17 @@ const Text& falseText() {
   return k;
 }
 
-// Length of the unit at `at`. A lead byte followed by a control byte is no
+// Length of the character at `at`, as the text layer steps (a four-byte
+// GB18030 character is one). A lead byte followed by a control byte is no
 // double-byte unit (trail bytes start at 0x40, the digits of a four-byte
-// GB18030 character at 0x30); counting it as one would hide the CR LF after a
-// stray lead byte in a damaged file.
+// character at 0x30); counting it as one would hide the CR LF after a stray
+// lead byte in a damaged file.
 std::size_t characterLength(TextView text, std::size_t at) {
-  if (!isLeadByte(static_cast<unsigned char>(text[at])) || at + 1 >= text.size())
+  if (isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() &&
+      static_cast<unsigned char>(text[at + 1]) < 0x30) {
     return 1;
-  return static_cast<unsigned char>(text[at + 1]) < 0x30 ? 1 : 2;
+  }
+  return charLength(text, at);
 }
 
 // First occurrence of `what` at or after the 1-based position `start`, which

@@ -4,6 +4,9 @@
 // prove its name.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "platform/code_page.h"
@@ -49,7 +52,7 @@ TEST_F(SelfSignedPeerTest, TheRequestObjectChecksUnlessTheErrorsAreIgnored) {
   request.Open("GET", server.url("/"));
   request.Send();
   EXPECT_EQ(request.Status(), 0);
-  EXPECT_EQ(request.LastFailure(), TransferFailure::kConnection);
+  EXPECT_EQ(request.LastFailure(), TransferFailure::kCertificate);
   EXPECT_EQ(server.requestCount(), 0u);
   EXPECT_GE(server.connectionCount(), 1u);
 
@@ -63,7 +66,7 @@ TEST_F(SelfSignedPeerTest, TheRequestObjectChecksUnlessTheErrorsAreIgnored) {
 TEST_F(SelfSignedPeerTest, ThePageFetchAndItsVariantsRefuseIt) {
   ComHttp http = newClient();
   EXPECT_EQ(http.fetchPage(server.url("/")), "");
-  EXPECT_EQ(http.lastFailure(), TransferFailure::kConnection);
+  EXPECT_EQ(http.lastFailure(), TransferFailure::kCertificate);
   // The ignore flags a caller set are cleared by every send.
   http.reset();
   http.option(kOptionSslErrorIgnoreFlags, kIgnoreEveryCertificateError);
@@ -100,6 +103,60 @@ TEST_F(SelfSignedPeerTest, TheFunctionInterfaceFetchIgnoresCertificateErrors) {
   ComHttp http = newClient();
   EXPECT_EQ(http.fetchVia(2, server.url("/"), {.timeoutSeconds = 5}), "secret");
   EXPECT_EQ(server.requestCount(), 2u);
+}
+
+// ---- what kept a secure channel from standing ----
+
+// Sets SSL_CERT_FILE for the scope, or unsets it for an empty path.
+class CaBundle {
+ public:
+  explicit CaBundle(const std::string& path) {
+    if (path.empty())
+      unsetenv("SSL_CERT_FILE");
+    else
+      setenv("SSL_CERT_FILE", path.c_str(), 1);
+  }
+  ~CaBundle() { unsetenv("SSL_CERT_FILE"); }
+};
+
+TEST_F(SelfSignedPeerTest, FailuresTellARefusingOrPlainPortFromARejectedCertificate) {
+  // A plain web server answers a TLS hello with 400 at once (the client may
+  // be gone by then).
+  std::signal(SIGPIPE, SIG_IGN);
+  qarvo::testing::RawServer plain([](qarvo::testing::RawConnection& connection) {
+    connection.send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+  });
+  const int closedPort = qarvo::testing::unusedPort();
+  const std::string bundle = ::testing::TempDir() + "/peer-ca.pem";
+  std::ofstream(bundle) << server.certificatePem();
+  const std::string junk = ::testing::TempDir() + "/junk-ca.pem";
+  std::ofstream(junk) << "not a certificate\n";
+  struct Case {
+    const char* name;
+    std::string url;
+    std::string caFile;
+    TransferFailure failure;
+  } cases[] = {
+      {"the https port refuses", "https://127.0.0.1:" + std::to_string(closedPort) + "/", "",
+       TransferFailure::kNoSecureChannel},
+      {"plain HTTP on the https port", "https://" + plain.hostPort() + "/", "",
+       TransferFailure::kNoSecureChannel},
+      {"a plain port refuses: no TLS was asked", "http://127.0.0.1:" + std::to_string(closedPort),
+       "", TransferFailure::kConnection},
+      {"an authority the system does not know", server.url("/"), "", TransferFailure::kCertificate},
+      {"a bundle that cannot be read", server.url("/"), junk, TransferFailure::kCertificate},
+      {"SSL_CERT_FILE names a bundle that trusts it", server.url("/"), bundle,
+       TransferFailure::kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CaBundle trusted(c.caFile);
+    ComHttp http = newClient();
+    const Text body = http.fetchPage(c.url, {.timeoutSeconds = 5});
+    EXPECT_EQ(http.lastFailure(), c.failure);
+    EXPECT_EQ(body, c.failure == TransferFailure::kNone ? "secret" : "");
+  }
+  EXPECT_EQ(server.requestCount(), 1u);
 }
 
 // ---- no way down from https to http ----

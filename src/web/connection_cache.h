@@ -1,24 +1,30 @@
-// The process's one connection cache: a libcurl share holding open
-// connections, name look-ups and TLS sessions, so that the pages of a run go
-// over one connection per host (and proxy) instead of a new one per page.
+// The process's connection cache: libcurl shares holding open connections,
+// name look-ups and TLS sessions, so that the pages of a run go over one
+// connection per host (and proxy) instead of a new one per page.
 //
-// Every exchange takes a lease on it for as long as its transfer runs.
-// libcurl cannot hand connections between threads that run transfers at the
-// same time, so the cache serves one thread at a time: while transfers of one
-// thread hold leases, a transfer on another thread gets no lease and runs on
-// a connection of its own. Transfers nested on the same thread (one started
-// from an event pumped during another) share it freely. The share's data is
-// guarded by lock callbacks as well, so it is safe whichever thread frees it.
+// Every exchange takes a lease on a share for as long as its transfer runs.
+// libcurl does not let threads that run transfers at the same time share
+// connections, so the cache keeps a few shares and gives each to one thread at
+// a time: a transfer gets the share its thread already holds (one nested in an
+// event pumped during another), else a free share that last served its host,
+// else any free one. Two threads looking up two services at once thus keep a
+// warm connection each. When every share is busy on other threads, the
+// transfer runs on a connection of its own. Each share's data is guarded by
+// lock callbacks, one mutex per kind of data, so it is safe whichever thread
+// touches or frees it.
 #pragma once
 
 #include <curl/curl.h>
+
+#include <string>
 
 namespace qarvo {
 
 class ConnectionLease {
  public:
-  // Takes a lease when the cache is free or held by this thread.
-  ConnectionLease();
+  // Takes a lease for a transfer to `hostKey` (scheme, host and port),
+  // preferring the share that served it last.
+  explicit ConnectionLease(const std::string& hostKey = {});
   ~ConnectionLease();
   ConnectionLease(const ConnectionLease&) = delete;
   ConnectionLease& operator=(const ConnectionLease&) = delete;
@@ -29,6 +35,7 @@ class ConnectionLease {
 
  private:
   CURLSH* share_ = nullptr;
+  int slot_ = -1;
 };
 
 }  // namespace qarvo

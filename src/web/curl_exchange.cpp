@@ -238,6 +238,12 @@ void CurlExchange::applyDefaults() {
   curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlExchange::onConnected);
   curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
+  // As OpenSSL-based tools do: SSL_CERT_FILE names the bundle trusted in
+  // place of the system's (behind a company's TLS proxy, or the offline fakes).
+  if (const char* bundle = std::getenv("SSL_CERT_FILE"); bundle != nullptr && *bundle != '\0') {
+    curl_easy_setopt(easy_, CURLOPT_CAINFO, bundle);
+    curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
+  }
   setLimits(ExchangeLimits::uniform(30000));
 }
 
@@ -251,6 +257,7 @@ void CurlExchange::reset() {
   headerList_ = nullptr;
   headerNames_.clear();
   method_ = "GET";
+  url_.clear();
   follow_ = true;
   onlyGivenHeaders_ = true;
   pumpEvents_ = false;
@@ -291,6 +298,7 @@ bool CurlExchange::openRequest(const std::string& url, const std::string& method
   if (!ready() || !isHttpToken(method))
     return false;
   method_ = method;
+  url_ = url;
   // A secure start never leaves https; later hops are judged by onHeader.
   bool secure = asciiToLower(std::string_view(url).substr(0, 8)) == "https://";
   return curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
@@ -431,7 +439,11 @@ bool CurlExchange::start(const std::string& body) {
     failure_ = TransferFailure::kCancelled;
     return false;
   }
-  lease_ = std::make_unique<ConnectionLease>();
+  // The share that knows the origin (scheme, host and port) holds its connection.
+  const std::size_t authority = url_.find("://");
+  const std::size_t pathStart =
+      authority == std::string::npos ? std::string::npos : url_.find_first_of("/?#", authority + 3);
+  lease_ = std::make_unique<ConnectionLease>(url_.substr(0, pathStart));
   if (lease_->share() == nullptr ||
       curl_easy_setopt(easy_, CURLOPT_SHARE, lease_->share()) != CURLE_OK) {
     lease_.reset();  // a connection of its own
@@ -563,8 +575,34 @@ void CurlExchange::end(CURLcode result) {
   } else if (timedOut_ || result == CURLE_OPERATION_TIMEDOUT) {
     failure_ = TransferFailure::kTimeout;
   } else {
-    failure_ = TransferFailure::kConnection;
+    failure_ = connectionFailureOf(result);
   }
+}
+
+TransferFailure CurlExchange::connectionFailureOf(CURLcode result) const {
+  switch (result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return TransferFailure::kCertificate;
+    default:
+      break;
+  }
+  char* current = nullptr;
+  curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &current);
+  const bool secure = current != nullptr && std::string_view(current).starts_with("https://");
+  if (!secure || connected_)
+    return TransferFailure::kConnection;
+  // A proxy that could not reach the port answers the tunnel request 5xx.
+  long tunnelStatus = 0;
+  curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+  if (result == CURLE_COULDNT_CONNECT || result == CURLE_SSL_CONNECT_ERROR || tunnelStatus >= 500) {
+    return TransferFailure::kNoSecureChannel;
+  }
+  return TransferFailure::kConnection;
 }
 
 size_t CurlExchange::onHeader(char* data, size_t size, size_t count, void* user) {

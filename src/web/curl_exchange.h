@@ -13,6 +13,10 @@
 //    at once;
 //  - redirects lead to http or https only, and never back to http once a hop
 //    was https;
+//  - certificates are checked against the system's authorities, or against
+//    the bundle that SSL_CERT_FILE names when it is set; a failure says
+//    whether the certificate was rejected or the https port would not speak
+//    TLS at all (refused, or plain HTTP on it);
 //  - no text given for the request can start a header line of its own: header
 //    lines and the agent holding CR or LF, and methods that are no token, are
 //    refused;
@@ -203,6 +207,8 @@ class CurlExchange {
   void resetProgress();
   void detach();
   void end(CURLcode result);
+  // Why a transfer that was neither stopped nor timed out brought nothing.
+  TransferFailure connectionFailureOf(CURLcode result) const;
   bool stopRequested() const { return stopRequested_ && stopRequested_(); }
 
   CURL* easy_ = nullptr;
@@ -211,6 +217,7 @@ class CurlExchange {
   curl_slist* headerList_ = nullptr;
   std::vector<std::string> headerNames_;  // lowered, of the lines added
   std::string method_ = "GET";
+  std::string url_;  // as opened
   ExchangeLimits limits_ = ExchangeLimits::uniform(30000);
   bool follow_ = true;
   bool onlyGivenHeaders_ = true;

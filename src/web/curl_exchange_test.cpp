@@ -8,6 +8,7 @@
 #include <climits>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -164,6 +165,29 @@ TEST(WarmConnectionTest, ARunOfPagesGoesOverOneConnection) {
   for (const FetchPath& path : fetchPaths())
     EXPECT_EQ(path.fetch(server.url("/"), "GET", 10).body, "page") << path.name;
   EXPECT_EQ(server.connectionCount(), 1u);
+}
+
+TEST(WarmConnectionTest, TwoThreadsAtOnceKeepAWarmConnectionEach) {
+  // The two services looked up on two threads at once.
+  RawServer first(keepAlive("one"));
+  RawServer second(keepAlive("two"));
+  const FetchPath& path = fetchPaths().front();
+  auto walk = [&path](RawServer* server, std::string body, int* good) {
+    for (int page = 1; page <= 20; ++page) {
+      if (path.fetch(server->url("/list?page=" + std::to_string(page)), "GET", 10).body == body)
+        ++*good;
+    }
+  };
+  int goodFirst = 0;
+  int goodSecond = 0;
+  std::thread a(walk, &first, "one", &goodFirst);
+  std::thread b(walk, &second, "two", &goodSecond);
+  a.join();
+  b.join();
+  EXPECT_EQ(goodFirst, 20);
+  EXPECT_EQ(goodSecond, 20);
+  EXPECT_EQ(first.connectionCount(), 1u);
+  EXPECT_EQ(second.connectionCount(), 1u);
 }
 
 TEST(WarmConnectionTest, AConnectionTheServerClosedCostsNoFailedAttempt) {

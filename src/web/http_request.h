@@ -50,6 +50,12 @@ enum class TransferFailure {
   kConnection,  // refused, unresolvable, reset or cut off
   kTimeout,     // a time-out or the wait's limit passed
   kCancelled,   // the cancel flag was raised
+  // An https URL whose port refused the connection or answered without
+  // speaking TLS (a plain HTTP server, say): http may work where https does not.
+  kNoSecureChannel,
+  // The peer's certificate was rejected (authority, date or name): never a
+  // reason to try without TLS.
+  kCertificate,
 };
 
 // SslErrorIgnoreFlags bits.
