@@ -71,8 +71,10 @@ class LookupChaosTest : public ::testing::Test {
   }
   std::string keptFolder() const { return path("cache") + "/qarvo-dorvane/pages/"; }
 
-  // Kept pages and settings stay in the test's folder.
+  // Kept pages and settings stay in the test's folder; the history is
+  // left alone.
   bool start(ProgramRun& run, std::vector<std::string> arguments, int tag = 0) {
+    arguments.insert(arguments.begin(), "--no-history");
     return run.start(QARVO_LOOKUP_PROGRAM,
                      {.arguments = std::move(arguments),
                       .environment = {{"http_proxy", "http://" + router_->hostPort()},
@@ -113,10 +115,10 @@ TEST_F(LookupChaosTest, KilledAndResumedRunsUnderFaultsEndWithExactlyTheServices
                         {.domains = domains, .perPage = 5, .gbkPages = i % 5 == 2 || i % 5 == 4});
     list += address + "\n";
     if (domains.empty())
-      csv += address + ",,none,0,,0\n";
+      csv += address + ",,none,0,,0,service,,,aizhan\n";
     for (const std::string& domain : domains)
-      csv +=
-          address + "," + domain + ",found," + std::to_string((domains.size() + 4) / 5) + ",,0\n";
+      csv += address + "," + domain + ",found," + std::to_string((domains.size() + 4) / 5) +
+             ",,0,service,,,aizhan\n";
   }
   writeFile("list.txt", list);
   const std::string results = path("results");
@@ -222,9 +224,9 @@ TEST_F(LookupChaosTest, ARenamedResultBlockFailsUntilServicesIniDescribesIt) {
   writeFile("bad.ini", "nonsense line\n[aizhan]\nresult_block =\n");
   std::string found(kCsvHeader);
   for (const std::string& domain : domains)
-    found += "found@a.com," + domain + ",found,2,,0\n";
+    found += "found@a.com," + domain + ",found,2,,0,service,,,aizhan\n";
   const std::string failed =
-      std::string(kCsvHeader) + "found@a.com,,failed,0,unrecognised page,0\n";
+      std::string(kCsvHeader) + "found@a.com,,failed,0,unrecognised page,0,service,,,aizhan\n";
   struct Case {
     std::string block, ini, out;    // the fake's result block class, --services FILE, stdout
     std::vector<std::string> told;  // on standard error
@@ -255,7 +257,7 @@ TEST_F(LookupChaosTest, ARenamedResultBlockFailsUntilServicesIniDescribesIt) {
 TEST_F(LookupChaosTest, CheckSaysWhatEachServicesPageWasRecognisedAs) {
   fakes_.setAddress(FakeSite::kAizhan, "found@a.com", {.domains = {"a1.com", "a2.com"}});
   writeFile("list.txt", "found@a.com\n");
-  const std::string reachable = "reachable over http, HTTP 200, page recognised as ";
+  const std::string reachable = "reachable over https, HTTP 200, page recognised as ";
   for (const bool wall : {false, true}) {
     SCOPED_TRACE(wall ? "walled" : "open");
     fakes_.setWall(FakeSite::kAizhan, wall);
@@ -293,7 +295,9 @@ TEST_F(LookupChaosTest, ThreeAddressesInARowBehindAWallStopTheRun) {
   for (int i = 0; i < 3; ++i)
     out += "{\"address\":\"" + addresses[i] +
            "\",\"status\":\"failed\",\"domains\":[],\"pages\":0,\"more_pages\":0,\"reason\":"
-           "\"unrecognised page\"}\n";
+           "\"unrecognised page\",\"source\":\"service\",\"new\":[],\"first_seen\":[],"
+           "\"services\":{\"aizhan\":{\"status\":\"failed\",\"pages\":0,\"domains\":[],"
+           "\"reason\":\"unrecognised page\"}}}\n";
   EXPECT_EQ(run.out, out);
   EXPECT_NE(run.err.find("3 failed, 2 not asked"), std::string::npos) << run.err;
   // The stop names the page it met, kept in the test's cache folder.
