@@ -18,14 +18,17 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "cli/address_list.h"
 #include "cli/cookie_file.h"
+#include "cli/history_command.h"
 #include "cli/progress_display.h"
 #include "cli/resume_journal.h"
 #include "engine/address_text.h"
 #include "engine/kept_pages.h"
 #include "engine/lookup_core.h"
+#include "engine/lookup_history.h"
 #include "engine/page_reading.h"
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
@@ -60,6 +63,21 @@ const char kFooter[] =
     "  qarvo-lookup -s aizhan -o results list.txt > results.csv\n"
     "  qarvo-lookup -s aizhan -o results --resume list.txt > results.csv   # after Ctrl+C\n"
     "  qarvo-lookup -s chinaz --cookie-file cookies.txt -f jsonl list.txt\n"
+    "  qarvo-lookup -s both --max-age 7d list.txt > results.csv\n"
+    "  qarvo-lookup history --domains a@example.com\n"
+    "\n"
+    "CSV columns, in this order: address, domain, status, pages, reason, more_pages, source\n"
+    "(service: the service's answer; history: taken from the history by --max-age), new (1 the "
+    "domain was not in the previous completed look-up of the\n"
+    "address by that service, 0 it was, empty when there was none), first_seen (the date,\n"
+    "UTC, the history first saw the domain), service (aizhan, chinaz or aizhan+chinaz: who\n"
+    "listed the domain; the services asked on a row without a domain). JSONL: one object\n"
+    "per address with address, status, domains, pages, more_pages, reason (when it did not\n"
+    "complete), source, new and first_seen (arrays beside domains, null when unknown) and\n"
+    "services (per service asked: status, pages, domains, reason).\n"
+    "Every look-up that ends is kept in the history (history.sqlite3 in the settings\n"
+    "folder; --no-history leaves it alone); `qarvo-lookup history --help` shows what it\n"
+    "holds.\n"
     "\n"
     "Exit status: 0 every address completed (found or none); 1 some address failed, was\n"
     "incomplete or stopped; 2 usage error or unreadable FILE; 130 stopped by SIGINT or\n"
@@ -68,13 +86,19 @@ const char kFooter[] =
     "用法：qarvo-lookup [选项] [文件]\n"
     "  文件                         含邮箱的文本（UTF-8），每行一个或多个均可，重复的只查一次；\n"
     "                               省略或为 \"-\" 时读标准输入\n"
-    "  -s, --service aizhan|chinaz  查询的服务：aizhan 爱站（默认）或 chinaz 站长\n"
+    "  -s, --service aizhan|chinaz|both\n"
+    "                               查询的服务：aizhan 爱站（默认）、chinaz 站长或 both 两者同时\n"
     "  -p, --pages N                每个邮箱最多查询的页数，1 到 9999（默认 50）\n"
     "  -i, --interval 秒            两页之间的间隔秒，0 到 3600，可带小数（默认 0）\n"
     "  -o, --out 文件夹             每个查完的邮箱写入 <邮箱>.txt，与窗口的自动保存相同\n"
     "  -f, --format csv|jsonl|none  标准输出上合并结果的格式（默认 csv）\n"
     "  --cookie-file 文件           浏览器导出的 cookies.txt，用于站长登录（第 10 页以后）\n"
     "  --resume                     与 -o 同用：跳过以前已在该文件夹查完的邮箱\n"
+    "  --max-age 时长               "
+    "在此时长内（30m、12h、7d）已查完的邮箱直接取自查询历史，不再请求\n"
+    "  --history 文件               查询历史文件（默认为设置文件夹中的 history.sqlite3）\n"
+    "  --no-history                 本次不读也不写查询历史\n"
+    "  qarvo-lookup history [--domains] [邮箱...]   列出查询历史\n"
     "  -q, --quiet                  只报告问题\n"
     "  --version                    显示版本\n"
     "  -h, --help                   显示本帮助\n"
@@ -84,27 +108,38 @@ const char kFooter[] =
 // Stop requests from SIGINT / SIGTERM. The handler only counts; the event
 // pump, which the core calls every few milliseconds while it waits or
 // fetches, turns the first request into the run's stop flag.
-volatile std::sig_atomic_t gStopRequests = 0;
+std::atomic<int> gStopRequests{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 StopFlag gStop{false};
 
 extern "C" void onStopSignal(int) {
-  if (gStopRequests != 0)
+  if (gStopRequests.exchange(1) != 0)
     ::_exit(kExitInterrupted);  // the second request: at once
-  gStopRequests = 1;
 }
 
 void stopPump() {
-  if (gStopRequests != 0)
+  if (gStopRequests.load() != 0)
     gStop = true;
+}
+
+// The status line's countdown, redrawn by the run's own thread only: with
+// both services asked, the clock also sleeps on the services' threads.
+ProgressDisplay* gTicking = nullptr;
+std::thread::id gRunThread;
+
+void runThreadPump() {
+  stopPump();
+  if (gTicking != nullptr && std::this_thread::get_id() == gRunThread)
+    gTicking->tick(std::chrono::steady_clock::now());
 }
 
 // The core's clock: asleep until the deadline or a stop signal. The stop
 // signals are let in only while asleep (ppoll), so one that comes between
 // the check and the sleep still ends the sleep at once. A countdown on the
-// status line is redrawn between the slices of a sleep.
+// status line is redrawn between the slices of a sleep. Safe to call from
+// several threads at once: it keeps no state of its own.
 class SignalClock : public LookupClock {
  public:
-  explicit SignalClock(ProgressDisplay& display) : display_(display) {}
   TimePoint now() override { return std::chrono::steady_clock::now(); }
   void sleepUntil(TimePoint deadline, const StopFlag& stop) override {
     sigset_t stopSignals;
@@ -118,7 +153,7 @@ class SignalClock : public LookupClock {
       if (stop)
         break;
       const TimePoint at = now();
-      display_.tick(at);
+      runThreadPump();
       const auto left = deadline - at;
       if (left <= std::chrono::steady_clock::duration::zero())
         break;
@@ -132,9 +167,6 @@ class SignalClock : public LookupClock {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
-
- private:
-  ProgressDisplay& display_;
 };
 
 void installSignalHandlers() {
@@ -193,8 +225,8 @@ struct ValueRule {
   const char* wanted;
   const char* chinese;
 };
-constexpr ValueRule kService = {"--service", "-s/--service", "aizhan or chinaz",
-                                "服务应为 aizhan 或 chinaz"};
+constexpr ValueRule kService = {"--service", "-s/--service", "aizhan, chinaz or both",
+                                "服务应为 aizhan、chinaz 或 both"};
 constexpr ValueRule kPages = {"--pages", "-p/--pages", "a whole number from 1 to 9999",
                               "页数应为 1 到 9999 的整数"};
 constexpr ValueRule kInterval = {"--interval", "-i/--interval",
@@ -205,6 +237,9 @@ constexpr ValueRule kFormat = {"--format", "-f/--format", "csv, jsonl or none",
 constexpr ValueRule kWaitOffline = {"--wait-offline", "--wait-offline",
                                     "a time such as 90s, 30m or 2h",
                                     "等待时间应写成 90s、30m 或 2h 这样"};
+constexpr ValueRule kMaxAge = {"--max-age", "--max-age",
+                               "an age such as 30m, 12h or 7d (a whole number and s, m, h or d)",
+                               "时长应写成 30m、12h 或 7d 这样（整数加 s、m、h 或 d）"};
 
 int badValue(const ValueRule& rule) {
   std::fprintf(stderr, "qarvo-lookup: %s wants %s (%s)\n", rule.names, rule.wanted, rule.chinese);
@@ -226,7 +261,8 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
   // Values are read as text and checked below, so that a bad one is told in
   // the help's words.
   std::string service = options->service;
-  app.add_option("-s,--service", service, "Service to ask: aizhan (default) or chinaz")
+  app.add_option("-s,--service", service,
+                 "Service to ask: aizhan (default), chinaz, or both side by side")
       ->type_name("SERVICE");
   std::string pages = std::to_string(options->pages);
   app.add_option("-p,--pages", pages, "Most result pages per address, 1 to 9999 (default 50)")
@@ -255,6 +291,15 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
                  "How long to wait for a service that cannot be reached before stopping "
                  "(90s, 30m, 2h; default 10m)")
       ->type_name("TIME");
+  std::string maxAge;
+  app.add_option("--max-age", maxAge,
+                 "Answer an address from the history, without a request, when it completed "
+                 "this recently (30m, 12h, 7d; default: always ask)")
+      ->type_name("AGE");
+  app.add_option("--history", options->historyFile,
+                 "The history file (default: history.sqlite3 in the settings folder)")
+      ->type_name("FILE");
+  app.add_flag("--no-history", options->noHistory, "Neither read nor write the history");
   app.add_option("--services", options->servicesFile,
                  "services.ini overriding what the program knows of the services' pages "
                  "(default: the one in the settings folder, if any)")
@@ -272,7 +317,8 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
     // A value left out is told as a wrong one is (CLI11 names the option
     // first: "--pages: 1 required N missing").
     const std::string_view what = error.what();
-    for (const ValueRule* rule : {&kService, &kPages, &kInterval, &kFormat, &kWaitOffline}) {
+    for (const ValueRule* rule :
+         {&kService, &kPages, &kInterval, &kFormat, &kWaitOffline, &kMaxAge}) {
       if (what.starts_with(std::string(rule->longName) + ":"))
         return badValue(*rule);
     }
@@ -282,7 +328,7 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
                  error.what());
     return kExitUsage;
   }
-  if (service != "aizhan" && service != "chinaz")
+  if (service != "aizhan" && service != "chinaz" && service != "both")
     return badValue(kService);
   options->service = service;
   if (!parseWholeNumber(pages, 1, kMostPages, &options->pages))
@@ -297,6 +343,17 @@ int parseCommandLine(int argc, char** argv, CommandOptions* options) {
   options->waitOfflineSeconds = parseDuration(waitOffline);
   if (options->waitOfflineSeconds < 0)
     return badValue(kWaitOffline);
+  if (!maxAge.empty() || app.count("--max-age") > 0) {
+    options->maxAge = parseAge(maxAge);
+    if (!options->maxAge)
+      return badValue(kMaxAge);
+    if (options->noHistory) {
+      std::fprintf(stderr,
+                   "qarvo-lookup: --max-age answers from the history, which --no-history leaves "
+                   "alone (--max-age 不能与 --no-history 同用)\n");
+      return kExitUsage;
+    }
+  }
   if (options->resume && options->outFolder.empty()) {
     std::fprintf(stderr,
                  "qarvo-lookup: --resume needs --out DIR, the folder of the earlier run "
@@ -331,8 +388,9 @@ class CommandListener : public LookupListener {
  public:
   CommandListener(const CommandOptions& options, const std::vector<ListedAddress>& entries,
                   ProgressDisplay& display, ResultOutput& output, ResumeJournal& journal,
-                  std::string journalKey, Text gbkFolder)
+                  std::string journalKey, Text gbkFolder, unsigned char asked)
       : options_(options),
+        asked_(asked),
         entries_(entries),
         display_(display),
         output_(output),
@@ -347,34 +405,44 @@ class CommandListener : public LookupListener {
 
   void progress(const LookupProgress& event) override {
     using Stage = LookupProgress::Stage;
+    using Pause = LookupProgress::Pause;
     const int index = event.index;
+    const bool offline = event.stage == Stage::kPausing && event.pause == Pause::kOffline;
+    const bool throttled = event.stage == Stage::kPausing && event.pause == Pause::kRateLimit;
     switch (event.stage) {
       case Stage::kAddressStarted:
-        display_.status(index, tally.total, entries_[index - 1].address, 0, 0, 0,
-                        tally.notCompleted(), true);
+        if (event.part == 0 && asked_ != kFromBoth)
+          display_.status(index, tally.total, entries_[index - 1].address, 0, 0, 0,
+                          tally.notCompleted(), true);
         break;
       case Stage::kFetching:
-      case Stage::kPausing: {
-        using Pause = LookupProgress::Pause;
-        const bool offline = event.stage == Stage::kPausing && event.pause == Pause::kOffline;
-        const bool throttled = event.stage == Stage::kPausing && event.pause == Pause::kRateLimit;
+      case Stage::kPausing:
+      case Stage::kPageRead:
         if (offline)
-          display_.problem(options_.service + ".com cannot be reached; trying again in " +
+          display_.problem(hostOf(event.part) + " cannot be reached; trying again in " +
                            std::to_string(event.pauseMs / 1000) + " s");
-        display_.status(index, tally.total, entries_[index - 1].address, event.page,
-                        event.totalPages, event.domains, tally.notCompleted(),
-                        event.stage == Stage::kFetching || offline || throttled);
+        if (event.part != 0)
+          display_.partStatus(event.part == kFromChinaz ? 1 : 0, index, tally.total, event.page,
+                              event.totalPages, tally.notCompleted(),
+                              event.stage == Stage::kFetching || offline || throttled);
+        else if (event.stage != Stage::kPageRead)
+          display_.status(index, tally.total, entries_[index - 1].address, event.page,
+                          event.totalPages, event.domains, tally.notCompleted(),
+                          event.stage == Stage::kFetching || offline || throttled);
         if (offline || throttled) {
           // The user sits through these: the status line counts them down.
           const auto now = std::chrono::steady_clock::now();
-          display_.countdown(offline ? options_.service + ".com cannot be reached"
-                                     : std::string("too many queries"),
-                             now + std::chrono::milliseconds(event.pauseMs), now);
+          display_.countdown(
+              offline ? hostOf(event.part) + " cannot be reached"
+                      : (event.part != 0 ? hostOf(event.part) + ": " : "") + "too many queries",
+              now + std::chrono::milliseconds(event.pauseMs), now);
         }
         break;
-      }
       case Stage::kAddressEnded:
         addressEnded(index - 1, *event.result, event.saved);
+        break;
+      case Stage::kNotice:
+        display_.problem(gbkToUtf8(event.notice));
         break;
       default:
         break;
@@ -388,16 +456,25 @@ class CommandListener : public LookupListener {
     const AddressRecord* earlier = journal_.find(journalKey_, entry.address);
     if (earlier == nullptr || !pathExists(gbkFolder_ + kPathSeparator + entry.gbkAddress + ".txt"))
       return false;
-    result->outcome = earlier->status == outcomeName(LookupOutcome::kFound) ? LookupOutcome::kFound
-                                                                            : LookupOutcome::kNone;
-    result->pages = earlier->pages;
-    // What the pager said is known only as far as it cut the result short.
-    result->announcedPages = earlier->pages + earlier->morePages;
-    for (const std::string& domain : earlier->domains) {
-      if (!result->domains.empty())
-        result->domains += "\r\n";
-      result->domains += utf8ToGbk(domain);
+    *result = resultOf(earlier->status, earlier->pages, earlier->morePages, earlier->domains);
+    result->service = asked_ == kFromChinaz ? Service::kChinaz : Service::kAizhan;
+    if (asked_ == kFromBoth && earlier->services.size() == 2) {
+      // The merged result as it was: each service's answer, and who listed
+      // each domain.
+      for (size_t n = 0; n < 2; ++n) {
+        const ServiceAnswer& answer = earlier->services[n];
+        result->answers.push_back(
+            resultOf(answer.status, answer.pages, answer.morePages, answer.domains));
+        result->answers.back().service = n == 0 ? Service::kAizhan : Service::kChinaz;
+        result->answers.back().recalled = true;
+      }
+      result->announcedPages = 0;  // each answer says its own
+      for (const std::string& listedBy : earlier->listedBy)
+        result->sources.push_back(listedBy == "aizhan"   ? kFromAizhan
+                                  : listedBy == "chinaz" ? kFromChinaz
+                                                         : kFromBoth);
     }
+    result->recalled = true;
     fromJournal_ = true;
     return true;
   }
@@ -424,17 +501,44 @@ class CommandListener : public LookupListener {
     const auto limit = std::chrono::seconds(options_.waitOfflineSeconds);
     if (waitedSoFar + next <= limit)
       return true;
-    display_.problem(options_.service + ".com cannot be reached; stopping after waiting " +
+    display_.problem(hostOf(0) + " cannot be reached; stopping after waiting " +
                      std::to_string(waitedSoFar.count() / 1000) + " s (--wait-offline)");
     return false;
   }
 
  private:
+  // The service an event is about, as messages name it.
+  std::string hostOf(unsigned char part) const {
+    const unsigned char which = part != 0 ? part : asked_;
+    return which == kFromAizhan   ? "aizhan.com"
+           : which == kFromChinaz ? "chinaz.com"
+                                  : "aizhan.com or chinaz.com";
+  }
+
+  // A completed look-up as an earlier run's journal kept it.
+  static LookupResult resultOf(const std::string& status, int pages, int morePages,
+                               const std::vector<std::string>& domains) {
+    LookupResult result;
+    result.outcome =
+        status == outcomeName(LookupOutcome::kFound) ? LookupOutcome::kFound : LookupOutcome::kNone;
+    result.pages = pages;
+    // What the pager said is known only as far as it cut the result short.
+    result.announcedPages = pages + morePages;
+    for (const std::string& domain : domains) {
+      if (!result.domains.empty())
+        result.domains += "\r\n";
+      result.domains += utf8ToGbk(domain);
+    }
+    return result;
+  }
+
   void addressEnded(int position, const LookupResult& result, bool saved) {
     const ListedAddress& entry = entries_[position];
-    const bool skipped = fromJournal_;
+    const bool skipped = fromJournal_ && !result.history.fromHistory;
     fromJournal_ = false;
-    const AddressRecord record = makeRecord(entry.address, result);
+    AddressRecord record = makeRecord(entry.address, result, asked_);
+    if (result.history.fromHistory)
+      ++tally.fromHistory;
     if (skipped) {
       ++tally.skipped;
     } else {
@@ -490,6 +594,7 @@ class CommandListener : public LookupListener {
   }
 
   const CommandOptions& options_;
+  const unsigned char asked_;
   const std::vector<ListedAddress>& entries_;
   ProgressDisplay& display_;
   ResultOutput& output_;
@@ -581,9 +686,11 @@ int runLookups(const CommandOptions& options) {
   if (options.check)
     return checkServices(options, entries, services, display);
 
-  const bool aizhan = options.service != "chinaz";
+  const unsigned char asked = options.service == "both"     ? kFromBoth
+                              : options.service == "chinaz" ? kFromChinaz
+                                                            : kFromAizhan;
   LookupSession session;
-  if (!aizhan && !options.cookieFile.empty()) {
+  if ((asked & kFromChinaz) != 0 && !options.cookieFile.empty()) {
     std::string cookies;
     if (!readCookieFile(options.cookieFile, endpoints.chinazHost, "/reverse", &cookies, &error)) {
       display.problem(error);
@@ -613,8 +720,21 @@ int runLookups(const CommandOptions& options) {
     gbkFolder = utf8ToGbk(options.outFolder);
   }
 
+  // The history: opened once; a run goes on without it when it cannot be used.
+  LookupHistory history;
+  LookupHistory* runHistory = nullptr;
+  if (!options.noHistory &&
+      openCommandHistory(options.historyFile, history,
+                         [&display](const std::string& text) { display.problem(text); }))
+    runHistory = &history;
+  else if (!options.noHistory)
+    display.problem(options.maxAge ? "this run goes on without the history: every address is asked"
+                                   : "this run goes on without the history");
+
   LookupRequest request;
-  request.service = aizhan ? Service::kAizhan : Service::kChinaz;
+  request.service = asked == kFromChinaz ? Service::kChinaz : Service::kAizhan;
+  request.both = asked == kFromBoth;
+  request.maxAge = options.maxAge;
   request.pageLimit = options.pages;
   request.intervalMs = static_cast<int>(std::trunc(options.intervalSeconds * 1000.0));
   request.save = !gbkFolder.empty();
@@ -627,26 +747,34 @@ int runLookups(const CommandOptions& options) {
   const std::string journalKey = options.service + "/" + std::to_string(options.pages);
   ResultOutput output(options.format, stdout);
   output.begin();
-  CommandListener listener(options, entries, display, output, journal, journalKey, gbkFolder);
+  CommandListener listener(options, entries, display, output, journal, journalKey, gbkFolder,
+                           asked);
   listener.tally.duplicates = list.duplicates;
   listener.tally.linesWithoutAddress = static_cast<int>(list.linesWithoutAddress.size());
-  SignalClock clock(display);
+  SignalClock clock;
 
   gStop = false;
   gStopRequests = 0;
-  EventPump previousPump = setEventPump(stopPump);
+  gTicking = &display;
+  gRunThread = std::this_thread::get_id();
+  EventPump previousPump = setEventPump(runThreadPump);
   installSignalHandlers();
   LookupContext context{.services = services,
                         .clock = clock,
                         .listener = listener,
                         .session = session,
-                        .stop = gStop};
+                        .stop = gStop,
+                        .history = runHistory};
   const RunTallies tallies = runLookups(request, context);
   setEventPump(previousPump);
+  gTicking = nullptr;
 
   RunTally& tally = listener.tally;
   const bool interrupted = gStopRequests != 0;
   tally.notAsked = tallies.notReached;
+  for (const RunTallies::OfService& of : tallies.byService)
+    tally.byService.push_back({serviceKey(of.service), of.completed, of.notCompleted, of.domains});
+  tally.sharedDomains = tallies.sharedDomains;
   display.finish(tally, options.outFolder, interrupted);
   if (interrupted)
     return kExitInterrupted;
@@ -657,6 +785,8 @@ int runLookups(const CommandOptions& options) {
 }
 
 int lookupMain(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "history")
+    return historyMain(argc - 1, argv + 1);
   CommandOptions options;
   int status = parseCommandLine(argc, argv, &options);
   if (status >= 0)

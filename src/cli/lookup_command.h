@@ -1,6 +1,7 @@
 // qarvo-lookup: the reverse look-up without a window.
 //
 //   qarvo-lookup [options] [FILE]
+//   qarvo-lookup history [options] [ADDRESS...]   (see history_command.h)
 //
 // Reads the addresses of FILE (or standard input), looks each one up with
 // the same engine, page walk and throttling as the window, writes the merged
@@ -9,6 +10,8 @@
 // options and exit statuses.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "cli/result_output.h"
@@ -22,7 +25,7 @@ inline constexpr int kExitInterrupted = 130;
 
 struct CommandOptions {
   std::string file = "-";
-  std::string service = "aizhan";  // or "chinaz"
+  std::string service = "aizhan";  // "chinaz", or "both" side by side
   int pages = 50;
   double intervalSeconds = 0.0;
   std::string outFolder;  // UTF-8; empty: no result files
@@ -33,6 +36,9 @@ struct CommandOptions {
   bool check = false;                  // ask each service once and say what came
   long long waitOfflineSeconds = 600;  // how long to wait for a service that cannot be reached
   std::string servicesFile;            // services.ini; empty: the one in the settings folder
+  std::string historyFile;             // the history; empty: historyPath()
+  bool noHistory = false;              // leave the history alone
+  std::optional<std::chrono::seconds> maxAge;  // answer from the history when younger
 };
 
 // Reads the command line. Returns -1 when the run should go on, else the

@@ -1,116 +1,18 @@
 // qarvo-lookup itself, run as a user runs it, against the fake services
 // behind a loopback proxy.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
-#include "cli/cli_test_support.h"
+#include "cli/lookup_program_fixture.h"
 #include "cli/resume_journal.h"
 #include "platform/code_page.h"
-#include "testing/fake_services.h"
 
 namespace qarvo::cli {
 namespace {
-
-using std::chrono::milliseconds;
-using std::chrono::seconds;
-using testing::FakeServices;
-using testing::FakeSite;
-
-std::vector<std::string> numberedDomains(const std::string& stem, int count) {
-  std::vector<std::string> domains;
-  for (int i = 1; i <= count; ++i)
-    domains.push_back(stem + std::to_string(i) + ".com");
-  return domains;
-}
-
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string text;
-  for (size_t i = 0; i < parts.size(); ++i)
-    text += (i > 0 ? separator : "") + parts[i];
-  return text;
-}
-
-class LookupProgramTest : public ::testing::Test {
- protected:
-  struct Outcome {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-  };
-
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("lookup_program_test." + std::to_string(::getpid()) + "." +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    // Unrecognised pages the program keeps go to the test's folder.
-    ::setenv("XDG_CACHE_HOME", path("cache").c_str(), 1);
-    ASSERT_TRUE(proxy_.start());
-  }
-  void TearDown() override {
-    proxy_.stop();
-    if (!HasFailure())
-      std::filesystem::remove_all(folder_);
-  }
-
-  std::string path(const std::string& name) const { return (folder_ / name).string(); }
-  void writeFile(const std::string& name, const std::string& bytes) {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-
-  bool start(ProgramRun& run, std::vector<std::string> arguments,
-             const std::string& standardInput = "/dev/null", int attempt = 0) {
-    const std::string tag = std::to_string(attempt);
-    return run.start(QARVO_LOOKUP_PROGRAM, {.arguments = std::move(arguments),
-                                            .environment = {{"http_proxy", proxy_.url()}},
-                                            .standardInput = standardInput,
-                                            .standardOutput = path("stdout" + tag),
-                                            .standardError = path("stderr" + tag)});
-  }
-  Outcome finish(ProgramRun& run, int attempt = 0, milliseconds limit = seconds(120)) {
-    Outcome outcome;
-    outcome.status = run.wait(limit);
-    outcome.out = fileText(path("stdout" + std::to_string(attempt)));
-    outcome.err = fileText(path("stderr" + std::to_string(attempt)));
-    return outcome;
-  }
-  Outcome runProgram(std::vector<std::string> arguments,
-                     const std::string& standardInput = "/dev/null") {
-    ProgramRun run;
-    if (!start(run, std::move(arguments), standardInput))
-      return {};
-    return finish(run);
-  }
-
-  // The addresses the services were asked about, in order, one per request.
-  std::vector<std::string> askedAddresses() const {
-    std::vector<std::string> asked;
-    for (const auto& request : fakes_.requests()) {
-      if (request.site == FakeSite::kAizhan)
-        asked.push_back(request.param("q"));
-      else if (request.site == FakeSite::kChinaz)
-        asked.push_back(request.param("host"));
-    }
-    return asked;
-  }
-  size_t timesAsked(const std::string& address) const {
-    auto asked = askedAddresses();
-    return static_cast<size_t>(std::count(asked.begin(), asked.end(), address));
-  }
-
-  FakeServices fakes_;
-  FakeServiceProxy proxy_{fakes_};
-  std::filesystem::path folder_;
-};
 
 // --- Results on standard output and in files --------------------------------
 
@@ -128,14 +30,13 @@ TEST_F(LookupProgramTest, CsvRowsAndResultFilesAreExactlyWhatTheServicesAnswered
   Outcome run = runProgram({"-s", "aizhan", "-o", path("results"), path("list.txt")});
   ASSERT_EQ(run.status, 0) << run.err;
 
-  std::string csv = "address,domain,status,pages,reason,more_pages\n";
+  std::string csv = std::string(kCsvHeader);
   for (const std::string& domain : multi)
-    csv += "multi@a.com," + domain + ",found,2,,0\n";
-  csv +=
-      "zhang.wei@例子.cn,zhangwei.cn,found,1,,0\n"
-      "zhang.wei@例子.cn,例子.中国,found,1,,0\n"
-      "zhang.wei@例子.cn,xn--fiqs8s.cn,found,1,,0\n"
-      "nobody@x.example,,none,0,,0\n";
+    csv += "multi@a.com," + domain + ",found,2,,0" + fresh();
+  csv += "zhang.wei@例子.cn,zhangwei.cn,found,1,,0" + fresh() +
+         "zhang.wei@例子.cn,例子.中国,found,1,,0" + fresh() +
+         "zhang.wei@例子.cn,xn--fiqs8s.cn,found,1,,0" + fresh() + "nobody@x.example,,none,0,,0" +
+         bare();
   EXPECT_EQ(run.out, csv);
 
   // The window's auto-save files: GBK, CR LF between domains, nothing after
@@ -160,18 +61,24 @@ TEST_F(LookupProgramTest, JsonLinesFromStandardInputWithoutFiles) {
 
   Outcome run = runProgram({"-s", "chinaz", "-f", "jsonl", "-"}, path("list.txt"));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "{\"address\":\"a@b.com\",\"status\":\"found\",\"domains\":[\"x.com\",\"y.cn\"],"
-            "\"pages\":1,\"more_pages\":0}\n"
-            "{\"address\":\"nobody@x.example\",\"status\":\"none\",\"domains\":[],\"pages\":0,"
-            "\"more_pages\":0}\n");
+  EXPECT_EQ(
+      run.out,
+      "{\"address\":\"a@b.com\",\"status\":\"found\",\"domains\":[\"x.com\",\"y.cn\"],"
+      "\"pages\":1,\"more_pages\":0,\"source\":\"service\",\"new\":null,\"first_seen\":[\"" +
+          utcDate(std::chrono::system_clock::now()) + "\",\"" +
+          utcDate(std::chrono::system_clock::now()) +
+          "\"],\"services\":{\"chinaz\":{\"status\":\"found\",\"pages\":1,\"domains\":[\"x."
+          "com\",\"y.cn\"]}}}\n"
+          "{\"address\":\"nobody@x.example\",\"status\":\"none\",\"domains\":[],\"pages\":0,"
+          "\"more_pages\":0,\"source\":\"service\",\"new\":[],\"first_seen\":[],\"services\":{"
+          "\"chinaz\":{\"status\":\"none\",\"pages\":0,\"domains\":[]}}}\n");
   EXPECT_EQ(fakes_.requests(FakeSite::kChinaz).size(), 2u);
   EXPECT_EQ(fakes_.requests(FakeSite::kAizhan).size(), 0u);
   // No --out, no files: nothing but the list and the captured streams.
   size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_))
     ++entries;
-  EXPECT_EQ(entries, 3u);
+  EXPECT_EQ(entries, 3u + 1u);  // and the history
 }
 
 TEST_F(LookupProgramTest, FailedAndIncompleteAddressesWriteNoFileAndExitWithOne) {
@@ -189,12 +96,10 @@ TEST_F(LookupProgramTest, FailedAndIncompleteAddressesWriteNoFileAndExitWithOne)
   Outcome run = runProgram({"-o", path("results"), path("list.txt")});
   ASSERT_EQ(run.status, 1) << run.err;
 
-  std::string csv =
-      "address,domain,status,pages,reason,more_pages\n"
-      "down@a.com,,failed,0,connection failed,0\n";
+  std::string csv = std::string(kCsvHeader) + "down@a.com,,failed,0,connection failed,0" + bare();
   for (const std::string& domain : numberedDomains("part", 20))
-    csv += "part@a.com," + domain + ",incomplete,1,connection failed,0\n";
-  csv += "good@a.com,good.com,found,1,,0\n";
+    csv += "part@a.com," + domain + ",incomplete,1,connection failed,0" + fresh();
+  csv += "good@a.com,good.com,found,1,,0" + fresh();
   EXPECT_EQ(run.out, csv);
 
   EXPECT_FALSE(std::filesystem::exists(path("results/down@a.com.txt")));
@@ -214,12 +119,9 @@ TEST_F(LookupProgramTest, AddressesArePickedOutOfPastedTextEachOnce) {
 
   Outcome run = runProgram({"-o", path("results"), path("list.txt")});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "address,domain,status,pages,reason,more_pages\n"
-            "sales@demo-trade.com,demo-trade.com,found,1,,0\n"
-            "a@x.cn,,none,0,,0\n"
-            "b@y.cn,,none,0,,0\n"
-            "zhang.wei@例子.cn,,none,0,,0\n");
+  EXPECT_EQ(run.out, std::string(kCsvHeader) + "sales@demo-trade.com,demo-trade.com,found,1,,0" +
+                         fresh() + "a@x.cn,,none,0,,0" + bare() + "b@y.cn,,none,0,,0" + bare() +
+                         "zhang.wei@例子.cn,,none,0,,0" + bare());
   EXPECT_EQ(askedAddresses(), (std::vector<std::string>{"sales@demo-trade.com", "a@x.cn", "b@y.cn",
                                                         "zhang.wei@例子.cn"}));
   EXPECT_TRUE(std::filesystem::exists(path("results/a@x.cn.txt")));
@@ -242,7 +144,7 @@ TEST_F(LookupProgramTest, AResultThatCannotBeSavedIsNotJournaledAndIsAskedAgainO
 
   Outcome first = runProgram({"-o", path("results"), path("list.txt")});
   EXPECT_EQ(first.status, 1) << first.err;
-  EXPECT_EQ(first.out, "address,domain,status,pages,reason,more_pages\nsales@a.com,,none,0,,0\n");
+  EXPECT_EQ(first.out, std::string(kCsvHeader) + "sales@a.com,,none,0,,0" + bare());
   EXPECT_NE(first.err.find("cannot write the result file of sales@a.com"), std::string::npos)
       << first.err;
   EXPECT_NE(first.err.find("1 not saved"), std::string::npos) << first.err;
@@ -270,10 +172,11 @@ TEST_F(LookupProgramTest, OnATerminalTheStatusLineCountsDownTheThrottlesPause) {
   const int held = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(held, 0);
   ProgramRun run;
-  ASSERT_TRUE(run.start(QARVO_LOOKUP_PROGRAM, {.arguments = {path("list.txt")},
-                                               .environment = {{"http_proxy", proxy_.url()}},
-                                               .standardOutput = path("stdout0"),
-                                               .standardError = device}));
+  ASSERT_TRUE(run.start(QARVO_LOOKUP_PROGRAM,
+                        {.arguments = {"--history", path("history.sqlite3"), path("list.txt")},
+                         .environment = {{"http_proxy", proxy_.url()}},
+                         .standardOutput = path("stdout0"),
+                         .standardError = device}));
   std::string shown;
   auto readShown = [&] {
     char buffer[4096];
@@ -297,7 +200,7 @@ TEST_F(LookupProgramTest, OnATerminalTheStatusLineCountsDownTheThrottlesPause) {
   ::close(terminal);
   EXPECT_EQ(status, 0) << shown;
   EXPECT_EQ(fileText(path("stdout0")),
-            "address,domain,status,pages,reason,more_pages\nbusy@a.com,busy.com,found,1,,0\n");
+            std::string(kCsvHeader) + "busy@a.com,busy.com,found,1,,0" + fresh());
   EXPECT_NE(shown.find("[1/1] busy@a.com  page 1  0 domains  too many queries, again in 5 s"),
             std::string::npos)
       << shown;
@@ -371,8 +274,9 @@ TEST_F(LookupProgramTest, ResumeAfterSigintAsksNothingAgainThatHadCompleted) {
   Outcome stopped = finish(first);
   EXPECT_LT(std::chrono::steady_clock::now() - stopAt, seconds(10));
   ASSERT_EQ(stopped.status, 130) << stopped.err;
-  EXPECT_NE(stopped.out.find("a@a.com,a2.com,found,1,,0\n"), std::string::npos) << stopped.out;
-  EXPECT_NE(stopped.out.find("c@a.com,c1.com,stopped,1,stopped,0\n"), std::string::npos)
+  EXPECT_NE(stopped.out.find("a@a.com,a2.com,found,1,,0" + fresh()), std::string::npos)
+      << stopped.out;
+  EXPECT_NE(stopped.out.find("c@a.com,c1.com,stopped,1,stopped,0" + fresh()), std::string::npos)
       << stopped.out;
   EXPECT_EQ(stopped.out.find("d@a.com"), std::string::npos);
   EXPECT_NE(stopped.err.find("stopped: 4 of 5 addresses"), std::string::npos) << stopped.err;
@@ -390,14 +294,14 @@ TEST_F(LookupProgramTest, ResumeAfterSigintAsksNothingAgainThatHadCompleted) {
   // Only what had not completed was asked: all of c@'s pages, and d@.
   EXPECT_EQ(askedAddresses(),
             (std::vector<std::string>{"c@a.com", "c@a.com", "c@a.com", "d@a.com"}));
-  // The output still covers the whole list, the earlier results included.
-  std::string csv =
-      "address,domain,status,pages,reason,more_pages\n"
-      "a@a.com,a1.com,found,1,,0\na@a.com,a2.com,found,1,,0\n"
-      "b@a.com,b1.com,found,1,,0\nnobody@x.example,,none,0,,0\n";
+  // The output still covers the whole list, the earlier results included
+  // (as the journal kept them: no dates).
+  std::string csv = std::string(kCsvHeader) + "a@a.com,a1.com,found,1,,0" + bare() +
+                    "a@a.com,a2.com,found,1,,0" + bare() + "b@a.com,b1.com,found,1,,0" + bare() +
+                    "nobody@x.example,,none,0,,0" + bare();
   for (const std::string& domain : numberedDomains("c", 50))
-    csv += "c@a.com," + domain + ",found,3,,0\n";
-  csv += "d@a.com,d1.com,found,1,,0\n";
+    csv += "c@a.com," + domain + ",found,3,,0" + fresh();
+  csv += "d@a.com,d1.com,found,1,,0" + fresh();
   EXPECT_EQ(resumed.out, csv);
   EXPECT_EQ(fileText(path("results/c@a.com.txt")), gbk(joined(numberedDomains("c", 50), "\r\n")));
   EXPECT_NE(resumed.err.find("3 done before"), std::string::npos) << resumed.err;
@@ -412,10 +316,13 @@ TEST_F(LookupProgramTest, AResultCutShortByThePageLimitSaysSoAndAResumedRunRepea
 
   Outcome first = runProgram(arguments);
   ASSERT_EQ(first.status, 0) << first.err;  // completed: as far as it was asked to go
-  std::string csv = "address,domain,status,pages,reason,more_pages\n";
+  std::string csv = std::string(kCsvHeader);
   for (int i = 0; i < 20; ++i)
-    csv += "big@a.com," + big[static_cast<size_t>(i)] + ",found,1,,2\n";
-  csv += "small@a.com,small.com,found,1,,0\n";
+    csv += "big@a.com," + big[static_cast<size_t>(i)] + ",found,1,,2" + fresh();
+  csv += "small@a.com,small.com,found,1,,0" + fresh();
+  std::string journaled = csv;  // a journal keeps no dates
+  for (size_t at; (at = journaled.find(fresh())) != std::string::npos;)
+    journaled.replace(at, fresh().size(), bare());
   EXPECT_EQ(first.out, csv);
   EXPECT_NE(first.err.find("[1/2] big@a.com: found, 20 domains, 1 of 3 pages (page limit)\n"),
             std::string::npos)
@@ -431,7 +338,7 @@ TEST_F(LookupProgramTest, AResultCutShortByThePageLimitSaysSoAndAResumedRunRepea
   Outcome again = runProgram(resumed);
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_TRUE(fakes_.requests().empty());
-  EXPECT_EQ(again.out, csv);
+  EXPECT_EQ(again.out, journaled);
   EXPECT_NE(again.err.find("[1/2] big@a.com: done before, found, 20 domains, 1 of 3 pages (page "
                            "limit)\n"),
             std::string::npos)
@@ -454,8 +361,9 @@ TEST_F(LookupProgramTest, ASignalAbortsTheRequestInFlight) {
   EXPECT_EQ(stopped.status, 130) << stopped.err;
   EXPECT_EQ(stopped.out,
             "{\"address\":\"slow@a.com\",\"status\":\"stopped\",\"domains\":[],\"pages\":0,"
-            "\"more_pages\":0,"
-            "\"reason\":\"stopped\"}\n");
+            "\"more_pages\":0,\"reason\":\"stopped\",\"source\":\"service\",\"new\":[],"
+            "\"first_seen\":[],\"services\":{\"aizhan\":{\"status\":\"stopped\",\"pages\":0,"
+            "\"domains\":[],\"reason\":\"stopped\"}}}\n");
   EXPECT_EQ(timesAsked("next@a.com"), 0u);
   EXPECT_FALSE(std::filesystem::exists(path("results/slow@a.com.txt")));
 }
@@ -477,7 +385,9 @@ TEST_F(LookupProgramTest, ABadFileOrCommandLineGivesStatusTwoAndSaysWhy) {
       {{"--resume", path("list.txt")}, "--resume needs --out"},
       {{path("names.txt")}, "no e-mail address in " + path("names.txt") + " (列表中没有邮箱地址)"},
       {{"-s", "baidu", path("list.txt")},
-       "qarvo-lookup: -s/--service wants aizhan or chinaz (服务应为 aizhan 或 chinaz)\n"},
+       "qarvo-lookup: -s/--service wants aizhan, chinaz or both (服务应为 aizhan、chinaz 或 "
+       "both)\n"},
+      {{"--max-age", "7d", "--no-history", path("list.txt")}, "--max-age 不能与 --no-history"},
       {{"-f", "xml", path("list.txt")},
        "qarvo-lookup: -f/--format wants csv, jsonl or none (格式应为 csv、jsonl 或 none)\n"},
       {{"--wait-offline", "5x", path("list.txt")}, "qarvo-lookup: --wait-offline wants a time"},
@@ -497,6 +407,12 @@ TEST_F(LookupProgramTest, ABadFileOrCommandLineGivesStatusTwoAndSaysWhy) {
       "到 3600 秒，可带小数)\n";
   for (const char* value : {"-1", "3600.5", "abc", "nan", "inf"})
     cases.push_back({{"-i", value, path("list.txt")}, interval});
+  const std::string age =
+      "qarvo-lookup: --max-age wants an age such as 30m, 12h or 7d (a whole number and s, m, h or "
+      "d) (时长应写成 30m、12h 或 7d 这样（整数加 s、m、h 或 d）)\n";
+  for (const char* value : {"7", "7w", "-1d", "1.5h", ""})
+    cases.push_back({{"--max-age", value, path("list.txt")}, age});
+  cases.push_back({{"history", "-f", "xml"}, "-f/--format wants csv or jsonl"});
   for (const Case& c : cases) {
     Outcome run = runProgram(c.arguments);
     EXPECT_EQ(run.status, 2) << c.message << "\n" << run.err;

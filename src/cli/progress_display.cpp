@@ -79,6 +79,36 @@ void ProgressDisplay::status(int index, int total, const std::string& address, i
   draw(statusText_);
 }
 
+void ProgressDisplay::partStatus(int part, int index, int total, int page, int totalPages,
+                                 int notCompleted, bool force) {
+  if (!terminal_ || quiet_ || part < 0 || part > 1)
+    return;
+  parts_[part] = {index, page, totalPages};
+  countdownWhat_.clear();
+  const auto now = Clock::now();
+  if (!force && now - lastStatus_ < std::chrono::milliseconds(100))
+    return;
+  lastStatus_ = now;
+  static const char* const kNames[] = {"爱站", "站长"};
+  std::string text;
+  for (int n = 0; n < 2; ++n) {
+    const Part& at = parts_[n];
+    if (at.index == 0)
+      continue;
+    if (!text.empty())
+      text += " · ";
+    text += std::string(kNames[n]) + " [" + std::to_string(at.index) + "/" + std::to_string(total) +
+            "]";
+    if (at.page > 0)
+      text += " " + std::to_string(at.page) +
+              (at.totalPages > 0 ? "/" + std::to_string(at.totalPages) : "");
+  }
+  if (notCompleted > 0)
+    text += "  " + std::to_string(notCompleted) + " not completed";
+  statusText_ = std::move(text);
+  draw(statusText_);
+}
+
 void ProgressDisplay::draw(const std::string& text) {
   std::fputs(("\r" + fitColumns(text, width_ - 1) + "\x1b[K").c_str(), stream_);
   std::fflush(stream_);
@@ -153,12 +183,22 @@ std::string ProgressDisplay::summary(const RunTally& tally, const std::string& f
   add(tally.incomplete, "incomplete");
   add(tally.stopped, "stopped");
   add(tally.skipped, "done before");
+  add(tally.fromHistory, "from the history");
   add(tally.unsaved, "not saved");
   add(tally.notAsked, "not asked");
   add(tally.cutShort, "cut short by the page limit (-p)");
   add(tally.duplicates, tally.duplicates == 1 ? "duplicate dropped" : "duplicates dropped");
   add(tally.linesWithoutAddress,
       tally.linesWithoutAddress == 1 ? "line without an address" : "lines without an address");
+  for (const RunTally::OfService& service : tally.byService) {
+    text += "; " + service.service + ": " + std::to_string(service.completed) + " completed";
+    if (service.notCompleted > 0)
+      text += ", " + std::to_string(service.notCompleted) + " not completed";
+    text +=
+        ", " + std::to_string(service.domains) + (service.domains == 1 ? " domain" : " domains");
+  }
+  if (!tally.byService.empty())
+    text += "; " + std::to_string(tally.sharedDomains) + " listed by both";
   if (!folder.empty())
     text += "; files in " + folder;
   return text;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/result_output.h"
 
@@ -29,6 +30,17 @@ struct RunTally {
   int cutShort = 0;             // completed, with pages the page limit left unread
   int duplicates = 0;           // addresses found again in the list and dropped
   int linesWithoutAddress = 0;  // lines of the list with text but no address
+  int fromHistory = 0;          // answered from the history (--max-age), no request
+  // Both services asked: each one's totals ("aizhan", "chinaz"), and the
+  // domains both listed.
+  struct OfService {
+    std::string service;
+    int completed = 0;
+    int notCompleted = 0;
+    int domains = 0;
+  };
+  std::vector<OfService> byService = {};
+  int sharedDomains = 0;
 
   int done() const { return found + none + failed + incomplete + stopped + skipped; }
   int notCompleted() const { return failed + incomplete + stopped; }
@@ -49,6 +61,12 @@ class ProgressDisplay {
   // few times a second unless `force`).
   void status(int index, int total, const std::string& address, int page, int totalPages,
               int domains, int notCompleted, bool force = false);
+
+  // Both services asked, each on an address of its own: where service
+  // `part` (0 爱站, 1 站长) is, shown side by side ("爱站 [3/10] 3/12 · 站长
+  // [2/10] 1/4"). `page` 0: the address is being taken up.
+  void partStatus(int part, int index, int total, int page, int totalPages, int notCompleted,
+                  bool force = false);
 
   // A wait the user sits through (the service's throttle, a service that
   // cannot be reached): the status line counts the seconds down to `until`
@@ -81,6 +99,12 @@ class ProgressDisplay {
   int width_ = 80;
   Clock::time_point lastStatus_{};
   std::string statusText_;  // the status line without a countdown
+  struct Part {
+    int index = 0;
+    int page = 0;
+    int totalPages = 0;
+  };
+  Part parts_[2];
   std::string countdownWhat_;
   Clock::time_point countdownUntil_{};
   long long countdownShown_ = -1;  // seconds last drawn

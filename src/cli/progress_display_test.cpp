@@ -85,6 +85,27 @@ TEST(ProgressDisplayTest, ATerminalStatusLineCountsDownAWaitUntilTheNextStatus) 
   EXPECT_EQ(out.text().size(), before);
 }
 
+// Both services asked: each one's place side by side on the status line,
+// and each one's totals and the overlap in the summary.
+TEST(ProgressDisplayTest, BothServicesAreShownSideBySide) {
+  Captured out;
+  ProgressDisplay display(out.stream(), true, false);
+  display.partStatus(0, 3, 10, 3, 12, 0, true);
+  display.partStatus(1, 2, 10, 1, 0, 1, true);
+  display.partStatus(1, 2, 10, 1, 4, 1, true);
+  EXPECT_EQ(out.text(),
+            "\r爱站 [3/10] 3/12\x1b[K"
+            "\r爱站 [3/10] 3/12 · 站长 [2/10] 1  1 not completed\x1b[K"
+            "\r爱站 [3/10] 3/12 · 站长 [2/10] 1/4  1 not completed\x1b[K");
+  RunTally tally{.total = 3, .found = 2, .incomplete = 1, .fromHistory = 1};
+  tally.byService = {{"aizhan", 3, 0, 12}, {"chinaz", 2, 1, 8}};
+  tally.sharedDomains = 5;
+  EXPECT_EQ(ProgressDisplay::summary(tally, "", false),
+            "done: 3 of 3 addresses, 2 found, 1 incomplete, 1 from the history; aizhan: 3 "
+            "completed, 12 domains; chinaz: 2 completed, 1 not completed, 8 domains; 5 listed by "
+            "both");
+}
+
 TEST(ProgressDisplayTest, NoCountdownOffATerminalOrWhenQuiet) {
   for (const auto& [terminal, quiet] : {std::pair{false, false}, std::pair{true, true}}) {
     Captured out;

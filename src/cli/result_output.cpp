@@ -1,5 +1,8 @@
 #include "cli/result_output.h"
 
+#include <ctime>
+
+#include "engine/lookup_history.h"
 #include "platform/code_page.h"
 
 namespace qarvo::cli {
@@ -25,16 +28,94 @@ std::vector<std::string> splitDomains(TextView gbkDomains) {
   return domains;
 }
 
-AddressRecord makeRecord(std::string address, const LookupResult& result) {
+std::string servicesNamed(unsigned char mask) {
+  switch (mask) {
+    case kFromAizhan:
+      return "aizhan";
+    case kFromChinaz:
+      return "chinaz";
+    case kFromBoth:
+      return "aizhan+chinaz";
+    default:
+      return "";
+  }
+}
+
+namespace {
+
+std::string formatUtc(std::chrono::system_clock::time_point time, const char* format) {
+  const std::time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
+  std::tm parts{};
+  char text[32];
+  if (gmtime_r(&seconds, &parts) == nullptr ||
+      std::strftime(text, sizeof text, format, &parts) == 0)
+    return "";
+  return text;
+}
+
+// One service's answer: completed look-ups cut short by the page limit say
+// how many pages it left unread.
+ServiceAnswer answerOf(const LookupResult& result) {
+  ServiceAnswer answer;
+  answer.service = serviceKey(result.service);
+  answer.status = outcomeName(result.outcome);
+  answer.pages = result.pages;
+  answer.domains = splitDomains(result.domains);
+  if (!result.completed())
+    answer.reason = reasonName(result.reason);
+  else if (result.announcedPages > result.pages)
+    answer.morePages = result.announcedPages - result.pages;
+  return answer;
+}
+
+}  // namespace
+
+std::string utcDate(std::chrono::system_clock::time_point time) {
+  return formatUtc(time, "%Y-%m-%d");
+}
+
+std::string utcTime(std::chrono::system_clock::time_point time) {
+  return formatUtc(time, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+AddressRecord makeRecord(std::string address, const LookupResult& result, unsigned char asked) {
   AddressRecord record;
   record.address = std::move(address);
   record.status = outcomeName(result.outcome);
   record.domains = splitDomains(result.domains);
   record.pages = result.pages;
+  record.asked = servicesNamed(asked);
+  if (result.answers.empty()) {
+    LookupResult alone = result;
+    alone.service = asked == kFromChinaz ? Service::kChinaz : Service::kAizhan;
+    record.services.push_back(answerOf(alone));
+    record.morePages = record.services.back().morePages;
+  } else {
+    for (const LookupResult& answer : result.answers) {
+      record.services.push_back(answerOf(answer));
+      // Each service's pages left unread, as each was cut short on its own.
+      if (result.completed())
+        record.morePages += record.services.back().morePages;
+    }
+    for (unsigned char from : result.sources)
+      record.listedBy.push_back(servicesNamed(from));
+  }
+  // A merged result names the service its reason is from: "chinaz: sign-in needed".
   if (!result.completed())
-    record.reason = reasonName(result.reason);
-  else if (result.announcedPages > result.pages)
-    record.morePages = result.announcedPages - result.pages;
+    record.reason = (result.reasonFrom == kFromAizhan   ? "aizhan: "
+                     : result.reasonFrom == kFromChinaz ? "chinaz: "
+                                                        : "") +
+                    std::string(reasonName(result.reason));
+  const HistoryNote& history = result.history;
+  if (history.fromHistory)
+    record.source = "history";
+  if (history.since && history.isNew.size() == record.domains.size())
+    record.isNew.assign(history.isNew.begin(), history.isNew.end());
+  if (history.firstSeen.size() == record.domains.size()) {
+    for (const auto& first : history.firstSeen)
+      record.firstSeen.push_back(utcDate(first));
+  }
   return record;
 }
 
@@ -91,31 +172,75 @@ std::string jsonString(std::string_view utf8) {
 }
 
 std::string csvRows(const AddressRecord& record) {
-  const std::string tail = "," + csvField(record.status) + "," + std::to_string(record.pages) +
-                           "," + csvField(record.reason) + "," + std::to_string(record.morePages) +
-                           "\n";
+  const std::string middle = "," + csvField(record.status) + "," + std::to_string(record.pages) +
+                             "," + csvField(record.reason) + "," +
+                             std::to_string(record.morePages) + "," + csvField(record.source) + ",";
   const std::string address = csvField(record.address);
   if (record.domains.empty())
-    return address + "," + tail;
+    return address + "," + middle + ",," + csvField(record.asked) + "\n";
   std::string rows;
-  for (const std::string& domain : record.domains)
-    rows += address + "," + csvField(domain) + tail;
+  for (size_t i = 0; i < record.domains.size(); ++i) {
+    rows += address + "," + csvField(record.domains[i]) + middle;
+    if (i < record.isNew.size())
+      rows += record.isNew[i] != 0 ? '1' : '0';
+    rows += ',';
+    if (i < record.firstSeen.size())
+      rows += record.firstSeen[i];
+    rows += ',';
+    rows += csvField(i < record.listedBy.size() ? record.listedBy[i] : record.asked);
+    rows += '\n';
+  }
   return rows;
 }
 
+namespace {
+
+void appendStrings(const std::vector<std::string>& texts, std::string* line) {
+  *line += '[';
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0)
+      *line += ',';
+    *line += jsonString(texts[i]);
+  }
+  *line += ']';
+}
+
+}  // namespace
+
 std::string jsonLine(const AddressRecord& record) {
   std::string line = "{\"address\":" + jsonString(record.address) +
-                     ",\"status\":" + jsonString(record.status) + ",\"domains\":[";
-  for (size_t i = 0; i < record.domains.size(); ++i) {
-    if (i > 0)
-      line += ',';
-    line += jsonString(record.domains[i]);
-  }
-  line += "],\"pages\":" + std::to_string(record.pages) +
+                     ",\"status\":" + jsonString(record.status) + ",\"domains\":";
+  appendStrings(record.domains, &line);
+  line += ",\"pages\":" + std::to_string(record.pages) +
           ",\"more_pages\":" + std::to_string(record.morePages);
   if (!record.reason.empty())
     line += ",\"reason\":" + jsonString(record.reason);
-  line += "}\n";
+  line += ",\"source\":" + jsonString(record.source) + ",\"new\":";
+  if (record.isNew.empty() && !record.domains.empty()) {
+    line += "null";
+  } else {
+    line += '[';
+    for (size_t i = 0; i < record.isNew.size(); ++i)
+      line += i > 0 ? (record.isNew[i] != 0 ? ",1" : ",0") : (record.isNew[i] != 0 ? "1" : "0");
+    line += ']';
+  }
+  line += ",\"first_seen\":";
+  if (record.firstSeen.empty() && !record.domains.empty())
+    line += "null";
+  else
+    appendStrings(record.firstSeen, &line);
+  line += ",\"services\":{";
+  for (size_t i = 0; i < record.services.size(); ++i) {
+    const ServiceAnswer& answer = record.services[i];
+    line += (i > 0 ? "," : "") + jsonString(answer.service) +
+            ":{\"status\":" + jsonString(answer.status) +
+            ",\"pages\":" + std::to_string(answer.pages) + ",\"domains\":";
+    appendStrings(answer.domains, &line);
+    if (!answer.reason.empty())
+      line += ",\"reason\":" + jsonString(answer.reason);
+    line += '}';
+  }
+  line += "}}\n";
   return line;
 }
 

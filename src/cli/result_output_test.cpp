@@ -72,25 +72,29 @@ TEST(ResultOutputTest, OnlyACompletedLookUpIsCutShortByThePageLimit) {
 TEST(ResultOutputTest, CsvHasOneRowPerDomainOrOneEmptyDomainRow) {
   AddressRecord found{
       .address = "a,b@c.com", .status = "found", .domains = {"x.com", "y.cn"}, .pages = 1};
-  EXPECT_EQ(csvRows(found), "\"a,b@c.com\",x.com,found,1,,0\n\"a,b@c.com\",y.cn,found,1,,0\n");
+  EXPECT_EQ(
+      csvRows(found),
+      "\"a,b@c.com\",x.com,found,1,,0,service,,,\n\"a,b@c.com\",y.cn,found,1,,0,service,,,\n");
   AddressRecord failed{
       .address = "d@e.com", .status = "failed", .pages = 0, .reason = "connection failed"};
-  EXPECT_EQ(csvRows(failed), "d@e.com,,failed,0,connection failed,0\n");
+  EXPECT_EQ(csvRows(failed), "d@e.com,,failed,0,connection failed,0,service,,,\n");
   AddressRecord cut{
       .address = "f@g.com", .status = "found", .domains = {"h.com"}, .pages = 1, .morePages = 12};
-  EXPECT_EQ(csvRows(cut), "f@g.com,h.com,found,1,,12\n");
+  EXPECT_EQ(csvRows(cut), "f@g.com,h.com,found,1,,12,service,,,\n");
 }
 
 TEST(ResultOutputTest, JsonLinesCarryReasonOnlyWhenThereIsOne) {
   AddressRecord none{.address = "n@o.com", .status = "none", .pages = 1};
   EXPECT_EQ(jsonLine(none),
             "{\"address\":\"n@o.com\",\"status\":\"none\",\"domains\":[],"
-            "\"pages\":1,\"more_pages\":0}\n");
+            "\"pages\":1,\"more_pages\":0,\"source\":\"service\",\"new\":[],\"first_seen\":[],"
+            "\"services\":{}}\n");
   AddressRecord cut{
       .address = "f@g.com", .status = "found", .domains = {"h.com"}, .pages = 1, .morePages = 12};
   EXPECT_EQ(jsonLine(cut),
             "{\"address\":\"f@g.com\",\"status\":\"found\",\"domains\":[\"h.com\"],"
-            "\"pages\":1,\"more_pages\":12}\n");
+            "\"pages\":1,\"more_pages\":12,\"source\":\"service\",\"new\":null,\"first_seen\":"
+            "null,\"services\":{}}\n");
   AddressRecord stopped{.address = "s@t.com",
                         .status = "stopped",
                         .domains = {"a.com"},
@@ -98,7 +102,69 @@ TEST(ResultOutputTest, JsonLinesCarryReasonOnlyWhenThereIsOne) {
                         .reason = "stopped"};
   EXPECT_EQ(jsonLine(stopped),
             "{\"address\":\"s@t.com\",\"status\":\"stopped\",\"domains\":"
-            "[\"a.com\"],\"pages\":1,\"more_pages\":0,\"reason\":\"stopped\"}\n");
+            "[\"a.com\"],\"pages\":1,\"more_pages\":0,\"reason\":\"stopped\",\"source\":"
+            "\"service\",\"new\":null,\"first_seen\":null,\"services\":{}}\n");
+}
+
+// A merged result of both services: who listed each domain, each service's
+// own answer and reason, what is new, and each service's pages left unread.
+TEST(ResultOutputTest, AMergedResultSaysWhoListedEachDomainAndWhatEachServiceSaid) {
+  using std::chrono::sys_days;
+  using namespace std::chrono_literals;
+  const auto may1 = sys_days{std::chrono::year{2024} / 5 / 1} + 23h;
+  LookupResult aizhan{.outcome = LookupOutcome::kFound,
+                      .domains = gbk("x.com\r\n例子.中国"),
+                      .pages = 1,
+                      .announcedPages = 3,
+                      .service = Service::kAizhan};
+  LookupResult chinaz{.outcome = LookupOutcome::kIncomplete,
+                      .reason = FailureReason::kSignInMissing,
+                      .domains = gbk("例子.中国\r\nz.cn"),
+                      .pages = 10,
+                      .failedPage = 11,
+                      .service = Service::kChinaz};
+  // The engine's union of the two, 爱站's first.
+  auto merge = [](const LookupResult& a, const LookupResult& c, const char* domains,
+                  std::vector<unsigned char> sources) {
+    const bool done = a.completed() && c.completed();
+    return LookupResult{
+        .outcome = done ? (*domains != 0 ? LookupOutcome::kFound : LookupOutcome::kNone)
+                        : LookupOutcome::kIncomplete,
+        .reason = done ? FailureReason::kNone : c.reason,
+        .domains = gbk(domains),
+        .pages = a.pages + c.pages,
+        .answers = {a, c},
+        .sources = std::move(sources),
+        .reasonFrom = static_cast<unsigned char>(done ? 0 : kFromChinaz)};
+  };
+  LookupResult merged =
+      merge(aizhan, chinaz, "x.com\r\n例子.中国\r\nz.cn", {kFromAizhan, kFromBoth, kFromChinaz});
+  merged.history.since = may1;
+  merged.history.isNew = {0, 0, 1};
+  merged.history.firstSeen = {may1, may1 + 1h, may1 + 2h};
+  const AddressRecord record = makeRecord("a@b.com", merged, kFromBoth);
+  EXPECT_EQ(csvRows(record),
+            "a@b.com,x.com,incomplete,11,chinaz: sign-in needed,0,service,0,2024-05-01,aizhan\n"
+            "a@b.com,例子.中国,incomplete,11,chinaz: sign-in needed,0,service,0,2024-05-02,"
+            "aizhan+chinaz\n"
+            "a@b.com,z.cn,incomplete,11,chinaz: sign-in needed,0,service,1,2024-05-02,chinaz\n");
+  EXPECT_EQ(
+      jsonLine(record),
+      "{\"address\":\"a@b.com\",\"status\":\"incomplete\",\"domains\":[\"x.com\",\"例子.中国\","
+      "\"z.cn\"],\"pages\":11,\"more_pages\":0,\"reason\":\"chinaz: sign-in needed\",\"source\":"
+      "\"service\",\"new\":[0,0,1],\"first_seen\":[\"2024-05-01\",\"2024-05-02\",\"2024-05-02\"],"
+      "\"services\":{\"aizhan\":{\"status\":\"found\",\"pages\":1,\"domains\":[\"x.com\","
+      "\"例子.中国\"]},\"chinaz\":{\"status\":\"incomplete\",\"pages\":10,\"domains\":["
+      "\"例子.中国\",\"z.cn\"],\"reason\":\"sign-in needed\"}}}\n");
+
+  // Both completed: each one's pages left unread add up; nobody's found is none.
+  chinaz = {.outcome = LookupOutcome::kNone, .domains = "", .service = Service::kChinaz};
+  const AddressRecord done =
+      makeRecord("a@b.com", merge(aizhan, chinaz, "x.com\r\n例子.中国", {1, 1}), kFromBoth);
+  EXPECT_EQ(done.morePages, 2);
+  EXPECT_EQ(done.reason, "");
+  EXPECT_EQ(csvRows(makeRecord("n@b.com", merge(chinaz, chinaz, "", {}), kFromBoth)),
+            "n@b.com,,none,0,,0,service,,,aizhan+chinaz\n");
 }
 
 TEST(ResultOutputTest, AFailedWriteIsNoticed) {

@@ -77,20 +77,57 @@ ResumeJournal::~ResumeJournal() {
     ::close(fd_);
 }
 
+namespace {
+
+void appendPages(int pages, int morePages, std::string* line) {
+  *line += std::to_string(pages);
+  if (morePages > 0)
+    *line += "+" + std::to_string(morePages);
+}
+
+// "P" or "P+M", all of it.
+bool parsePages(std::string_view field, int* pages, int* morePages) {
+  const char* const last = field.data() + field.size();
+  auto [end, problem] = std::from_chars(field.data(), last, *pages);
+  if (field.empty() || problem != std::errc() || *pages < 0)
+    return false;
+  *morePages = 0;
+  if (end != last && *end == '+') {
+    auto [moreEnd, moreProblem] = std::from_chars(end + 1, last, *morePages);
+    if (moreProblem != std::errc() || *morePages < 1)
+      return false;
+    end = moreEnd;
+  }
+  return end == last;
+}
+
+unsigned char maskOf(std::string_view listedBy) {
+  return listedBy == "aizhan" ? 1 : listedBy == "chinaz" ? 2 : listedBy == "aizhan+chinaz" ? 3 : 0;
+}
+
+}  // namespace
+
 std::string ResumeJournal::formatLine(std::string_view service, const AddressRecord& record) {
+  const bool both = record.services.size() == 2;
   std::string line;
   appendEscaped(service, &line);
   line += '\t';
   appendEscaped(record.status, &line);
   line += '\t';
-  line += std::to_string(record.pages);
-  if (record.morePages > 0)
-    line += "+" + std::to_string(record.morePages);
+  if (both) {
+    appendPages(record.services[0].pages, record.services[0].morePages, &line);
+    line += ',';
+    appendPages(record.services[1].pages, record.services[1].morePages, &line);
+  } else {
+    appendPages(record.pages, record.morePages, &line);
+  }
   line += '\t';
   appendEscaped(record.address, &line);
-  for (const std::string& domain : record.domains) {
+  for (size_t i = 0; i < record.domains.size(); ++i) {
     line += '\t';
-    appendEscaped(domain, &line);
+    if (both)
+      line += std::to_string(i < record.listedBy.size() ? maskOf(record.listedBy[i]) : 3) + ":";
+    appendEscaped(record.domains[i], &line);
   }
   line += '\n';
   return line;
@@ -116,28 +153,50 @@ bool ResumeJournal::parseLine(std::string_view line, std::string* service, Addre
   // Only completed look-ups are journaled.
   if (record->status != "found" && record->status != "none")
     return false;
-  // "P" or "P+M".
+  // "P" or "P+M"; both services: "P,P" with each one's "+M".
   const std::string_view pages = fields[2];
-  const char* const last = pages.data() + pages.size();
-  auto [end, problem] = std::from_chars(pages.data(), last, record->pages);
-  if (problem != std::errc() || record->pages < 0)
+  const size_t comma = pages.find(',');
+  const bool both = comma != std::string_view::npos;
+  if (both) {
+    record->services.resize(2);
+    record->services[0].service = "aizhan";
+    record->services[1].service = "chinaz";
+    for (int n = 0; n < 2; ++n) {
+      ServiceAnswer& answer = record->services[static_cast<size_t>(n)];
+      if (!parsePages(n == 0 ? pages.substr(0, comma) : pages.substr(comma + 1), &answer.pages,
+                      &answer.morePages))
+        return false;
+      record->pages += answer.pages;
+      record->morePages += answer.morePages;
+    }
+  } else if (!parsePages(pages, &record->pages, &record->morePages)) {
     return false;
-  if (end != last && *end == '+') {
-    auto [moreEnd, moreProblem] = std::from_chars(end + 1, last, record->morePages);
-    if (moreProblem != std::errc() || record->morePages < 1)
-      return false;
-    end = moreEnd;
   }
-  if (end != last)
-    return false;
   if (!unescape(fields[3], &record->address) || record->address.empty())
     return false;
   std::string domain;
   for (size_t i = 4; i < fields.size(); ++i) {
-    if (!unescape(fields[i], &domain))
+    std::string_view field = fields[i];
+    unsigned char mask = 0;
+    if (both) {
+      if (field.size() < 2 || field[1] != ':' || field[0] < '1' || field[0] > '3')
+        return false;
+      mask = static_cast<unsigned char>(field[0] - '0');
+      field.remove_prefix(2);
+    }
+    if (!unescape(field, &domain))
       return false;
     record->domains.push_back(domain);
+    if (both) {
+      record->listedBy.push_back(servicesNamed(mask));
+      for (int n = 0; n < 2; ++n) {
+        if ((mask & (1 << n)) != 0)
+          record->services[static_cast<size_t>(n)].domains.push_back(domain);
+      }
+    }
   }
+  for (ServiceAnswer& answer : record->services)
+    answer.status = answer.domains.empty() ? "none" : "found";
   return (record->status == "found") == !record->domains.empty();
 }
 

@@ -15,7 +15,9 @@
 // field written as %25, %09, %0D, %0A):
 //   service  status  pages  address  domain  domain ...
 // where pages is "P", or "P+M" for a look-up the page limit cut short with M
-// pages unread (lines of earlier versions say "P" only).
+// pages unread (lines of earlier versions say "P" only). A look-up of both
+// services gives each one's pages, 爱站's first: "P,P+M"; and each domain
+// says who listed it, "1:" 爱站, "2:" 站长, "3:" both, before the name.
 #pragma once
 
 #include <map>

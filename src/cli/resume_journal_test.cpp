@@ -31,6 +31,43 @@ AddressRecord found(const std::string& address, std::vector<std::string> domains
   return {.address = address, .status = "found", .domains = std::move(domains), .pages = 1};
 }
 
+TEST(ResumeJournalLineTest, ABothServicesLineKeepsEachOnesPagesAndWhoListedEachDomain) {
+  const AddressRecord record{
+      .address = "a@b.com",
+      .status = "found",
+      .domains = {"x.com", "y.cn", "z.com"},
+      .pages = 4,
+      .morePages = 2,
+      .listedBy = {"aizhan", "aizhan+chinaz", "chinaz"},
+      .services = {
+          {.service = "aizhan",
+           .status = "found",
+           .pages = 1,
+           .domains = {"x.com", "y.cn"},
+           .morePages = 2},
+          {.service = "chinaz", .status = "found", .pages = 3, .domains = {"y.cn", "z.com"}}}};
+  const std::string line = ResumeJournal::formatLine("both/50", record);
+  EXPECT_EQ(line, "both/50\tfound\t1+2,3\ta@b.com\t1:x.com\t3:y.cn\t2:z.com\n");
+  std::string service;
+  AddressRecord back;
+  ASSERT_TRUE(ResumeJournal::parseLine(line, &service, &back));
+  EXPECT_EQ(back.pages, 4);
+  EXPECT_EQ(back.morePages, 2);
+  EXPECT_EQ(back.domains, record.domains);
+  EXPECT_EQ(back.listedBy, record.listedBy);
+  ASSERT_EQ(back.services.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(back.services[i].service, record.services[i].service);
+    EXPECT_EQ(back.services[i].pages, record.services[i].pages);
+    EXPECT_EQ(back.services[i].morePages, record.services[i].morePages);
+    EXPECT_EQ(back.services[i].domains, record.services[i].domains);
+  }
+  for (const char* bad :
+       {"both/50\tfound\t1,3\ta@b.com\tx.com\n", "both/50\tfound\t1,3\ta@b.com\t4:x.com\n",
+        "both/50\tnone\t1,x\ta@b.com\n"})
+    EXPECT_FALSE(ResumeJournal::parseLine(bad, &service, &back)) << bad;
+}
+
 TEST_F(ResumeJournalTest, EntriesComeBackInTheNextRunPerService) {
   {
     ResumeJournal journal;
