@@ -12,6 +12,7 @@
 #include "engine/kept_pages.h"
 #include "engine/page_reading.h"
 #include "engine/report_sort.h"
+#include "engine/run_book.h"
 #include "platform/event_pump.h"
 #include "platform/native_file.h"
 
@@ -38,15 +39,6 @@ FailureReason failureOf(const PageResponse& response) {
 // says nothing about the address, and may pass.
 bool isErrorStatus(int status) {
   return status == 429 || status >= 500;
-}
-
-int countLines(const Text& joined) {
-  if (joined.empty())
-    return 0;
-  int lines = 1;
-  for (size_t at = joined.find("\r\n"); at != Text::npos; at = joined.find("\r\n", at + 2))
-    ++lines;
-  return lines;
 }
 
 void pause(LookupContext& context, LookupProgress where, LookupProgress::Pause kind,
@@ -306,89 +298,14 @@ LookupResult lookUpAddress(const Text& address, const LookupRequest& request,
   return Walk(address, request, context, std::move(where)).run();
 }
 
-RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
-  RunTallies tallies;
-  const int total = static_cast<int>(request.addresses.size());
-  tallies.total = total;
-  context.halted = false;
-
-  LookupProgress where;
-  where.ofRun = true;
-  where.total = total;
-  auto withTallies = [&](LookupProgress progress) {
-    progress.found = tallies.found;
-    progress.none = tallies.none;
-    progress.failed = tallies.failed + tallies.incomplete + tallies.stopped;
-    return progress;
-  };
-  {
-    LookupProgress started = withTallies(where);
-    started.stage = LookupProgress::Stage::kRunStarted;
-    context.listener.progress(started);
-  }
-
-  int ended = 0;
-  std::map<int, Text> keptPages;  // by position: the page kept for a result that stands
-  auto finish = [&](int index, LookupResult& result) {
-    bool saved = false;
-    if (result.completed() && request.save && !result.recalled) {
-      saved = writeResultFile(request.saveFolder, request.addresses[index], result.domains);
-      ++(saved ? tallies.saved : tallies.unsaved);
-    }
-    switch (result.outcome) {
-      case LookupOutcome::kFound:
-        ++tallies.found;
-        break;
-      case LookupOutcome::kNone:
-        ++tallies.none;
-        break;
-      case LookupOutcome::kFailed:
-        ++tallies.failed;
-        break;
-      case LookupOutcome::kIncomplete:
-        ++tallies.incomplete;
-        break;
-      case LookupOutcome::kStopped:
-        ++tallies.stopped;
-        break;
-    }
-    if (result.recalled)
-      ++tallies.recalled;
-    if (!result.keptPage.empty())
-      keptPages[index] = result.keptPage;
-    ++ended;
-    LookupProgress progress = withTallies(where);
-    progress.stage = LookupProgress::Stage::kAddressEnded;
-    progress.index = index + 1;
-    progress.address = request.addresses[index];
-    progress.result = &result;
-    progress.saved = saved;
-    progress.domains = countLines(result.domains);
-    context.listener.progress(progress);
-  };
+void runService(const LookupRequest& request, LookupContext& context, RunBook& book) {
+  RunTallies& tallies = book.tallies();
+  const int total = tallies.total;
 
   // A streak: the addresses in a row that failed alike, to ask again once
   // the network is back or the wall was passed (their outcomes taken back).
-  struct Member {
-    int index;
-    LookupOutcome outcome;
-  };
-  std::vector<Member> streak;
+  std::vector<int> streak;
   bool streakOffline = false;
-  auto takeBack = [&](int index, LookupOutcome outcome) {
-    keptPages.erase(index);
-    switch (outcome) {
-      case LookupOutcome::kFailed:
-        --tallies.failed;
-        break;
-      case LookupOutcome::kIncomplete:
-        --tallies.incomplete;
-        break;
-      default:
-        break;
-    }
-    --ended;
-  };
   std::chrono::milliseconds offlineWaited{0};
   std::chrono::milliseconds nextOfflineWait = kFirstOfflineWait;
 
@@ -397,7 +314,7 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
     if (context.stop || context.halted)
       break;
     const Text& address = request.addresses[i];
-    LookupProgress at = where;
+    LookupProgress at = book.where();
     at.index = i + 1;
     at.address = address;
 
@@ -405,14 +322,22 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
     if (context.listener.recall(i, address, &result)) {
       result.recalled = true;
       streak.clear();
-      finish(i, result);
+      book.finish(i, result);
+      ++i;
+      continue;
+    }
+    if (std::optional<LookupResult> answered = book.fromHistory(request.service, address)) {
+      streak.clear();
+      book.finish(i, *answered);
       ++i;
       continue;
     }
     at.stage = LookupProgress::Stage::kAddressStarted;
-    context.listener.progress(withTallies(at));
-    result = lookUpAddress(address, request, context, withTallies(at));
-    finish(i, result);
+    context.listener.progress(book.withTallies(at));
+    result = lookUpAddress(address, request, context, book.withTallies(at));
+    result.service = request.service;
+    book.record(request.service, address, &result);
+    book.finish(i, result);
 
     const bool offline = failedToConnect(result);
     if (!offline && !metUnrecognised(result)) {
@@ -424,7 +349,7 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
     if (!streak.empty() && streakOffline != offline)
       streak.clear();
     streakOffline = offline;
-    streak.push_back({i, result.outcome});
+    streak.push_back(i);
     ++i;
     if (streak.size() < kStreakLimit || context.stop)
       continue;
@@ -434,7 +359,7 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
         tallies.endedOffline = true;
         break;
       }
-      pause(context, withTallies(at), LookupProgress::Pause::kOffline,
+      pause(context, book.withTallies(at), LookupProgress::Pause::kOffline,
             static_cast<int>(nextOfflineWait.count()));
       offlineWaited += nextOfflineWait;
       nextOfflineWait = std::min(nextOfflineWait * 2, kLongestOfflineWait);
@@ -450,23 +375,23 @@ RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
     if (context.stop)
       break;
     // Ask the streak again: the service is back, or the wall was passed.
-    for (const Member& member : streak)
-      takeBack(member.index, member.outcome);
-    i = streak.front().index;
+    for (int member : streak)
+      book.takeBack(member);
+    i = streak.front();
     streak.clear();
   }
-
-  if (!keptPages.empty())
-    tallies.lastKeptPage = keptPages.rbegin()->second;
   tallies.endedByThrottle = context.halted;
-  tallies.notReached = total - ended;
-  LookupProgress endedRun = withTallies(where);
-  endedRun.stage = LookupProgress::Stage::kRunEnded;
-  if (tallies.saved > 0)
-    endedRun.folder = request.saveFolder;
-  endedRun.unsavedFiles = tallies.unsaved;
-  context.listener.progress(endedRun);
-  return tallies;
+}
+
+RunTallies runLookups(const LookupRequest& request, LookupContext& context) {
+  if (request.both)
+    return runBothServices(request, context);
+  context.halted = false;
+  RunBook book(request, context);
+  book.start();
+  runService(request, context, book);
+  book.end();
+  return book.tallies();
 }
 
 int intervalMilliseconds(TextView seconds) {

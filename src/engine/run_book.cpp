@@ -1,0 +1,214 @@
+#include "engine/run_book.h"
+
+#include <unordered_map>
+
+#include "engine/lookup_history.h"
+#include "platform/code_page.h"
+
+namespace qarvo {
+
+namespace {
+
+std::string foldedAscii(std::string_view text) {
+  std::string key(text);
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
+template <typename Visit>
+void forEachLine(const Text& joined, Visit visit) {
+  size_t start = 0;
+  while (start < joined.size()) {
+    size_t end = joined.find("\r\n", start);
+    if (end == Text::npos)
+      end = joined.size();
+    visit(std::string_view(joined.data() + start, end - start));
+    start = end + 2;
+  }
+}
+
+}  // namespace
+
+int countLines(const Text& joined) {
+  if (joined.empty())
+    return 0;
+  int lines = 1;
+  for (size_t at = joined.find("\r\n"); at != Text::npos; at = joined.find("\r\n", at + 2))
+    ++lines;
+  return lines;
+}
+
+RunBook::RunBook(const LookupRequest& request, LookupContext& context)
+    : request_(request), context_(context) {
+  tallies_.total = static_cast<int>(request.addresses.size());
+}
+
+LookupProgress RunBook::where() const {
+  LookupProgress where;
+  where.ofRun = true;
+  where.total = tallies_.total;
+  return withTallies(where);
+}
+
+LookupProgress RunBook::withTallies(LookupProgress progress) const {
+  progress.found = tallies_.found;
+  progress.none = tallies_.none;
+  progress.failed = tallies_.failed + tallies_.incomplete + tallies_.stopped;
+  return progress;
+}
+
+void RunBook::start() {
+  LookupProgress started = where();
+  started.stage = LookupProgress::Stage::kRunStarted;
+  context_.listener.progress(started);
+}
+
+void RunBook::finish(int index, LookupResult& result) {
+  bool saved = false;
+  // An answer of an earlier run was saved then; one from the history is
+  // written again, as the look-up it repeats wrote it.
+  if (result.completed() && request_.save && (!result.recalled || result.history.fromHistory)) {
+    saved = writeResultFile(request_.saveFolder, request_.addresses[index], result.domains);
+    ++(saved ? tallies_.saved : tallies_.unsaved);
+  }
+  switch (result.outcome) {
+    case LookupOutcome::kFound:
+      ++tallies_.found;
+      break;
+    case LookupOutcome::kNone:
+      ++tallies_.none;
+      break;
+    case LookupOutcome::kFailed:
+      ++tallies_.failed;
+      break;
+    case LookupOutcome::kIncomplete:
+      ++tallies_.incomplete;
+      break;
+    case LookupOutcome::kStopped:
+      ++tallies_.stopped;
+      break;
+  }
+  if (result.recalled)
+    ++tallies_.recalled;
+  if (result.history.fromHistory)
+    ++tallies_.fromHistory;
+  if (!result.keptPage.empty())
+    keptPages_[index] = result.keptPage;
+  outcomes_[index] = result.outcome;
+  ++ended_;
+  LookupProgress progress = where();
+  progress.stage = LookupProgress::Stage::kAddressEnded;
+  progress.index = index + 1;
+  progress.address = request_.addresses[index];
+  progress.result = &result;
+  progress.saved = saved;
+  progress.domains = countLines(result.domains);
+  context_.listener.progress(progress);
+}
+
+void RunBook::takeBack(int index) {
+  auto at = outcomes_.find(index);
+  if (at == outcomes_.end())
+    return;
+  keptPages_.erase(index);
+  switch (at->second) {
+    case LookupOutcome::kFound:
+      --tallies_.found;
+      break;
+    case LookupOutcome::kNone:
+      --tallies_.none;
+      break;
+    case LookupOutcome::kFailed:
+      --tallies_.failed;
+      break;
+    case LookupOutcome::kIncomplete:
+      --tallies_.incomplete;
+      break;
+    case LookupOutcome::kStopped:
+      --tallies_.stopped;
+      break;
+  }
+  outcomes_.erase(at);
+  --ended_;
+}
+
+void RunBook::end() {
+  if (!keptPages_.empty())
+    tallies_.lastKeptPage = keptPages_.rbegin()->second;
+  tallies_.notReached = tallies_.total - ended_;
+  LookupProgress ended = where();
+  ended.stage = LookupProgress::Stage::kRunEnded;
+  if (tallies_.saved > 0)
+    ended.folder = request_.saveFolder;
+  ended.unsavedFiles = tallies_.unsaved;
+  context_.listener.progress(ended);
+}
+
+std::optional<LookupResult> RunBook::fromHistory(Service service, const Text& address) {
+  LookupHistory* history = context_.history;
+  if (history == nullptr || !history->isOpen() || !request_.maxAge)
+    return std::nullopt;
+  std::optional<HistoryEntry> entry =
+      history->lastCompleted(service, address, std::max(1, request_.pageLimit), request_.maxAge);
+  if (!entry)
+    return std::nullopt;
+  LookupResult result = recalledResult(*entry);
+  result.service = service;
+  result.history.fromHistory = true;
+  result.history.answeredAt = entry->time;
+  noteFirstSeen(service, address, &result);
+  return result;
+}
+
+void RunBook::noteFirstSeen(Service service, const Text& address, LookupResult* result) {
+  LookupHistory* history = context_.history;
+  if (history == nullptr || !history->isOpen())
+    return;
+  std::unordered_map<std::string, HistoryNote::TimePoint> first;
+  for (const LookupHistory::DomainSeen& seen : history->domainsSeen(service, address))
+    first.emplace(foldedAscii(seen.domain), seen.first);
+  const auto now = std::chrono::system_clock::now();
+  result->history.firstSeen.clear();
+  forEachLine(result->domains, [&](std::string_view line) {
+    auto at = first.find(foldedAscii(line));
+    result->history.firstSeen.push_back(at == first.end() ? now : at->second);
+  });
+}
+
+void RunBook::record(Service service, const Text& address, LookupResult* result,
+                     std::vector<Text>* gone) {
+  LookupHistory* history = context_.history;
+  if (history == nullptr || !history->isOpen())
+    return;
+  // What changed is read before this look-up joins the history.
+  LookupHistory::Change change = history->changeSinceLast(service, address, result->domains);
+  const bool written = history->record(historyEntryOf(address, service, request_.pageLimit, *result,
+                                                      std::chrono::system_clock::now()));
+  if (!written && !tallies_.historyFailed) {
+    tallies_.historyFailed = true;
+    LookupProgress notice = where();
+    notice.stage = LookupProgress::Stage::kNotice;
+    notice.notice = gbk("历史记录无法写入，查询照常继续：") + history->lastProblem();
+    context_.listener.progress(notice);
+  }
+
+  HistoryNote& note = result->history;
+  note.since = change.since;
+  note.isNew.clear();
+  note.gone = static_cast<int>(change.gone.size());
+  if (change.since) {
+    std::unordered_map<std::string, bool> added;
+    for (const Text& domain : change.added)
+      added.emplace(foldedAscii(domain), true);
+    forEachLine(result->domains, [&](std::string_view line) {
+      note.isNew.push_back(added.count(foldedAscii(line)) ? 1 : 0);
+    });
+  }
+  if (gone != nullptr)
+    *gone = std::move(change.gone);
+  noteFirstSeen(service, address, result);
+}
+
+}  // namespace qarvo
