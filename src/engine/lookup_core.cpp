@@ -13,6 +13,7 @@
 #include "engine/page_reading.h"
 #include "engine/report_sort.h"
 #include "engine/run_book.h"
+#include "platform/code_page.h"
 #include "platform/event_pump.h"
 #include "platform/native_file.h"
 
@@ -298,7 +299,32 @@ LookupResult lookUpAddress(const Text& address, const LookupRequest& request,
   return Walk(address, request, context, std::move(where)).run();
 }
 
+// For the length of a run: pages asked over https fall back to http for a
+// host whose https port will not speak TLS, said once per host.
+class HttpFallbackScope {
+ public:
+  HttpFallbackScope(LookupContext& context, const RunBook& book)
+      : context_(context), plain_(context.fetch) {
+    LookupListener& listener = context.listener;
+    LookupProgress notice = book.where();
+    notice.stage = LookupProgress::Stage::kNotice;
+    context.fetch = withHttpFallback(plain_, [&listener, notice](const std::string& host) {
+      LookupProgress said = notice;
+      said.notice = host + gbk(" 的 https 端口无法使用，本次查询改用 http");
+      listener.progress(said);
+    });
+  }
+  ~HttpFallbackScope() { context_.fetch = plain_; }
+  HttpFallbackScope(const HttpFallbackScope&) = delete;
+  HttpFallbackScope& operator=(const HttpFallbackScope&) = delete;
+
+ private:
+  LookupContext& context_;
+  PageFetcher plain_;
+};
+
 void runService(const LookupRequest& request, LookupContext& context, RunBook& book) {
+  HttpFallbackScope fallback(context, book);
   RunTallies& tallies = book.tallies();
   const int total = tallies.total;
 

@@ -70,6 +70,8 @@ class Recorder : public LookupListener {
       ended.push_back({event.index, *event.result});
     if (event.stage == LookupProgress::Stage::kPausing)
       pauses.push_back(event.pause);
+    if (event.stage == LookupProgress::Stage::kNotice)
+      notices.push_back(gbkToUtf8(event.notice));
   }
   bool passWall(const ServiceDescription&, const Text& keptPage, const std::string& url,
                 Text* cookies) override {
@@ -87,6 +89,7 @@ class Recorder : public LookupListener {
 
   std::vector<std::pair<int, LookupResult>> ended;
   std::vector<LookupProgress::Pause> pauses;
+  std::vector<std::string> notices;
   std::vector<std::string> wallsMet;
   Text wallKeptPage;
   Text wallCookie;
@@ -318,6 +321,33 @@ TEST_F(LookupCoreTest, WithoutANetworkTheRunWaitsLongerEachTimeAndAsksTheFailedA
   EXPECT_TRUE(gaveUp.endedOffline);
   EXPECT_EQ(gaveUp.failed, 3);
   EXPECT_EQ(gaveUp.notReached, 1);
+}
+
+TEST_F(LookupCoreTest, AServiceWithoutTlsIsAskedOverHttpForTheRestOfTheRunSaidOnce) {
+  for (TransferFailure failure :
+       {TransferFailure::kNoSecureChannel, TransferFailure::kCertificate}) {
+    SCOPED_TRACE(static_cast<int>(failure));
+    recorder = Recorder();
+    urls.clear();
+    const RunTallies tallies =
+        run({"a@x.com", "b@x.com"}, [failure](int, const std::string& url, const Text&) {
+          if (url.starts_with("https:"))
+            return PageResponse{.failure = failure};
+          return ok(resultPage({"ok.com"}, 1));
+        });
+    if (failure == TransferFailure::kNoSecureChannel) {
+      EXPECT_EQ(tallies.found, 2);
+      EXPECT_THAT(recorder.notices,
+                  ElementsAre("whois.aizhan.com 的 https 端口无法使用，本次查询改用 http"));
+      EXPECT_EQ(urls.size(), 3u);  // once over https, then http only
+    } else {
+      // A rejected certificate is never a reason to send the page in clear.
+      EXPECT_EQ(tallies.found, 0);
+      EXPECT_TRUE(recorder.notices.empty());
+      for (const std::string& url : urls)
+        EXPECT_TRUE(url.starts_with("https:")) << url;
+    }
+  }
 }
 
 }  // namespace
