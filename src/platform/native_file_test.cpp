@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -14,22 +17,94 @@
 namespace qarvo {
 namespace {
 
-size_t entriesIn(const std::string& folder) {
-  size_t count = 0;
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
   if (DIR* dir = opendir(folder.c_str())) {
     while (dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
-      count += name != "." && name != "..";
+      if (name != "." && name != "..")
+        names.push_back(name);
     }
     closedir(dir);
   }
-  return count;
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+size_t entriesIn(const std::string& folder) {
+  return namesIn(folder).size();
+}
+
+// Every test here runs with unnamed temporary files and with named ones (as
+// on a file system without O_TMPFILE).
+class NativeFileWrite : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { setUnnamedTemporaryFiles(GetParam()); }
+  void TearDown() override { setUnnamedTemporaryFiles(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFiles, NativeFileWrite, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Unnamed" : "Named";
+                         });
+
+// True while process `pid` holds a file in `folder` open.
+bool writesInto(pid_t pid, const std::string& folder) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
+  for (const std::string& fd : namesIn(fds)) {
+    char buffer[4096];
+    const ssize_t n = readlink((fds + fd).c_str(), buffer, sizeof buffer);
+    if (n > 0 && std::string(buffer, static_cast<size_t>(n)).starts_with(folder + "/"))
+      return true;
+  }
+  return false;
+}
+
+// A writer killed while it writes leaves the old file as it was. An unnamed
+// temporary file vanishes with it; a named one stays until the next write
+// into the folder, which removes it since its writer no longer exists.
+TEST_P(NativeFileWrite, AWriterKilledInMidWriteLeavesTheOldFileAndNoTemporaryFile) {
+  char pattern[] = "/tmp/qarvo-killed-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  ASSERT_TRUE(writeWholeFile(folder + "/file", "old"));
+  const std::string large(128 << 20, 'x');
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    writeWholeFile(folder + "/file", large);
+    _exit(0);
+  }
+  // Killed as soon as it holds its temporary file open.
+  int status = 0;
+  while (!writesInto(child, folder) && waitpid(child, &status, WNOHANG) == 0) {
+  }
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the write ended before the kill";
+
+  std::string back;
+  EXPECT_TRUE(readWholeFile(folder + "/file", &back));
+  EXPECT_EQ(back, "old");
+  if (GetParam()) {
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"file"});
+  } else {
+    const std::vector<std::string> left = namesIn(folder);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_TRUE(left[0].starts_with(".qarvo-" + std::to_string(child) + "-")) << left[0];
+    // A process that still runs (init) may still be writing its own.
+    ASSERT_TRUE(writeWholeFile(folder + "/.qarvo-1-5.tmp", "busy"));
+    EXPECT_TRUE(writeWholeFile(folder + "/other", "x"));
+    EXPECT_EQ(namesIn(folder), (std::vector<std::string>{".qarvo-1-5.tmp", "file", "other"}));
+  }
+  std::system(("rm -rf " + folder).c_str());
 }
 
 // A file reached through symbolic links is replaced where it lies: the links
 // stay links, the temporary file goes beside the target, and a dangling
 // link gets its target created when the target's folder exists.
-TEST(NativeFile, WritesThroughSymbolicLinksToTheirTarget) {
+TEST_P(NativeFileWrite, WritesThroughSymbolicLinksToTheirTarget) {
   struct Case {
     const char* name;
     // Each link and its text; "@" in the text stands for the case's folder.

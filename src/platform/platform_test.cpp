@@ -447,59 +447,72 @@ std::vector<std::string> namesIn(const std::string& folder) {
 }
 
 TEST(NativeFile, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
-  char pattern[] = "/tmp/qarvo-atomic-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string folder = pattern;
-  const Text file = Text(folder) + "/" + utf8ToGbk("结果.txt");
-  const std::string before(1000, 'a');
-  ASSERT_TRUE(writeWholeFile(file, before));
-  ASSERT_EQ(chmod((folder + "/结果.txt").c_str(), 0640), 0);
+  // With unnamed temporary files, and with named ones as on a file system
+  // that has none.
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed" : "named");
+    setUnnamedTemporaryFiles(unnamed);
+    char pattern[] = "/tmp/qarvo-atomic-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const Text file = Text(folder) + "/" + utf8ToGbk("结果.txt");
+    const std::string before(1000, 'a');
+    ASSERT_TRUE(writeWholeFile(file, before));
+    ASSERT_EQ(chmod((folder + "/结果.txt").c_str(), 0640), 0);
 
-  // A file-size limit makes the write fail half-way, the way a full disk
-  // does, whatever the user's rights.
-  rlimit previous;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-  rlimit small = previous;
-  small.rlim_cur = 4096;
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool tooBig = writeWholeFileAtomically(file, std::string(100000, 'b'));
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(tooBig);
-  std::string back;
-  EXPECT_TRUE(readWholeFile(file, &back));
-  EXPECT_EQ(back, before);
-  EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
+    // A file-size limit makes the write fail half-way, the way a full disk
+    // does, whatever the user's rights.
+    rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool tooBig = writeWholeFileAtomically(file, std::string(100000, 'b'));
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(tooBig);
+    std::string back;
+    EXPECT_TRUE(readWholeFile(file, &back));
+    EXPECT_EQ(back, before);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
 
-  // A folder that is missing: nothing written, nothing left.
-  EXPECT_FALSE(writeWholeFileAtomically(Text(folder) + "/missing/x.txt", "x"));
-  EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
+    // A folder that is missing: nothing written, nothing left.
+    EXPECT_FALSE(writeWholeFileAtomically(Text(folder) + "/missing/x.txt", "x"));
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
 
-  // A name as long as the file system allows is written too.
-  const std::string longName(255, 'n');
-  EXPECT_TRUE(writeWholeFileAtomically(Text(folder) + "/" + longName, "long"));
-  ASSERT_EQ(unlink((folder + "/" + longName).c_str()), 0);
+    // A name as long as the file system allows is written too; a new file
+    // gets the permissions the user's umask leaves.
+    const std::string longName(255, 'n');
+    EXPECT_TRUE(writeWholeFileAtomically(Text(folder) + "/" + longName, "long"));
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat fresh;
+    ASSERT_EQ(stat((folder + "/" + longName).c_str(), &fresh), 0);
+    EXPECT_EQ(fresh.st_mode & 07777, 0666u & ~mask);
+    ASSERT_EQ(unlink((folder + "/" + longName).c_str()), 0);
 
-  // A successful replacement keeps the file's permissions.
-  EXPECT_TRUE(writeWholeFile(file, "new"));
-  EXPECT_TRUE(readWholeFile(file, &back));
-  EXPECT_EQ(back, "new");
-  struct stat info;
-  ASSERT_EQ(stat((folder + "/结果.txt").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
-
-  // Where the folder cannot be written, the old file stays (only a user
-  // without root rights is held back by the folder's permissions).
-  if (geteuid() != 0) {
-    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-    EXPECT_FALSE(writeWholeFile(file, "blocked"));
-    chmod(folder.c_str(), 0755);
+    // A successful replacement keeps the file's permissions.
+    EXPECT_TRUE(writeWholeFile(file, "new"));
     EXPECT_TRUE(readWholeFile(file, &back));
     EXPECT_EQ(back, "new");
+    struct stat info;
+    ASSERT_EQ(stat((folder + "/结果.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"结果.txt"});
+
+    // Where the folder cannot be written, the old file stays (only a user
+    // without root rights is held back by the folder's permissions).
+    if (geteuid() != 0) {
+      ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+      EXPECT_FALSE(writeWholeFile(file, "blocked"));
+      chmod(folder.c_str(), 0755);
+      EXPECT_TRUE(readWholeFile(file, &back));
+      EXPECT_EQ(back, "new");
+    }
+    std::system(("rm -rf " + folder).c_str());
   }
-  std::system(("rm -rf " + folder).c_str());
+  setUnnamedTemporaryFiles(true);
 }
 
 }  // namespace
