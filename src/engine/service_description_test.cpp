@@ -30,7 +30,7 @@ TEST(ServiceDescription, BuiltInsRoundTripThroughTheFile) {
       formatServiceDescription(builtInDescription(Service::kAizhan, kLocal));
   const std::string chinazSection =
       formatServiceDescription(builtInDescription(Service::kChinaz, kLocal));
-  for (const char* line : {"[aizhan]\n", "base_url = http://127.0.0.1:81\n",
+  for (const char* line : {"[aizhan]\n", "base_url = https://127.0.0.1:81\n",
                            "result_block = div class reverse-content\n", "entries = tr\n",
                            "domain_cell = td 2\n", "sign_in_url =\n", "sign_in_wall =\n",
                            "pager = <li | ico-pager-end\n", "pager_inner = &page= | \"\n"})
@@ -81,7 +81,7 @@ TEST(ServiceDescription, OverridesReachUrlsAndReading) {
   EXPECT_EQ(pageUrl(read.aizhan, "a%40b", 1),
             "https://mirror.example/reverse-whois?q=a%40b&t=email");
   EXPECT_EQ(resultPageUrl(read.chinaz, "x"),
-            "http://127.0.0.1:82/reverse?host=x&ddlSearchMode=1&st=&startDay=&endDay="
+            "https://127.0.0.1:82/reverse?host=x&ddlSearchMode=1&st=&startDay=&endDay="
             "&wTimefilter=$wTimefilter&page=");
 }
 
