@@ -81,6 +81,10 @@ class FakeMainWindowView : public MainWindowView {
   void beep() override { ++beeps; }
   Text clipboardText() override { return clipboard; }
   Text chooseFolder(const Text& initialPath, const Text& title, unsigned flags) override;
+  Text chooseSaveFile(const Text& initialPath, const Text& title) override {
+    saveFileDialogs.push_back({initialPath, title, 0});
+    return saveFileAnswer;
+  }
   void openDocument(const std::string& target) override { openedDocuments.push_back(target); }
   bool openFolder(const Text& folder) override;
   bool startProgram(const Text& path) override;
@@ -107,6 +111,8 @@ class FakeMainWindowView : public MainWindowView {
   bool browserAvailable = true;  // false: navigating shows nothing
   std::vector<FolderDialogCall> folderDialogs;
   Text folderAnswer;  // what the folder dialog returns (empty = cancel)
+  std::vector<FolderDialogCall> saveFileDialogs;
+  Text saveFileAnswer;  // what the save-file dialog returns (empty = cancel)
   std::vector<std::string> openedDocuments;
   std::vector<Text> openedFolders;
   std::vector<Text> startedPrograms;

@@ -187,6 +187,19 @@ QIcon folderIcon() {
   return QIcon(pixmap);
 }
 
+QIcon tableIcon() {
+  QPixmap pixmap = blank(16, 16);
+  QPainter p(&pixmap);
+  p.setPen(QPen(QColor(0x1d, 0x6f, 0x42), 1));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(1.5, 2.5, 13, 11));
+  p.fillRect(QRectF(2, 3, 12, 3), QColor(0x1d, 0x6f, 0x42));
+  for (double y : {9.0, 12.0})
+    p.drawLine(QPointF(2, y - 0.5), QPointF(14, y - 0.5));
+  p.drawLine(QPointF(6.5, 6), QPointF(6.5, 13));
+  return QIcon(pixmap);
+}
+
 QPixmap buttonPicture(const QIcon& icon, int iconSize, const QString& words, const QFont& font,
                       const QSize& size, const QColor& ink) {
   QPixmap pixmap = blank(size.width(), size.height());

@@ -20,6 +20,8 @@ QIcon rowImage(int index);
 QIcon listEntryIcon();
 QIcon saveIcon();
 QIcon folderIcon();
+// A small sheet of cells: the table export.
+QIcon tableIcon();
 
 // A button picture: `icon` at the left, `words` beside it, in `font`.
 QPixmap buttonPicture(const QIcon& icon, int iconSize, const QString& words, const QFont& font,

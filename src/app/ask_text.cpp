@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
+#include <algorithm>
 
 #include "app/qt_text.h"
 #include "app/window_placement.h"
@@ -49,6 +51,8 @@ ListEntryWindow::ListEntryWindow(const Text& initialText, const Text& prompt, co
   infoBox_ = new QPlainTextEdit(this);
   infoBox_->setObjectName(QStringLiteral("编辑框提示"));
   infoBox_->setReadOnly(true);
+  infoBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  infoBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   infoBox_->setPlainText(toDisplay(info));
 
   body_ = new QPlainTextEdit(this);
@@ -111,7 +115,16 @@ void ListEntryWindow::layOut() {
   const int w = width();
   const int h = height();
   const int m = kMargin;
-  infoBox_->setGeometry(m, m, w - 2 * m, infoHeight(info_, w));
+  // The rule counts lines of 12 pixels, the form font's; the font shown here
+  // may be taller, and every line of the info must be read whole.
+  const int lines = infoHeight(info_, w) / kInfoLineHeight;
+  const QMargins chrome = infoBox_->contentsMargins();
+  const int infoBoxHeight =
+      lines == 0 ? 0
+                 : lines * std::max(kInfoLineHeight, infoBox_->fontMetrics().lineSpacing()) +
+                       chrome.top() + chrome.bottom() +
+                       2 * static_cast<int>(infoBox_->document()->documentMargin());
+  infoBox_->setGeometry(m, m, w - 2 * m, infoBoxHeight);
   const int bodyTop = infoBox_->geometry().top() + infoBox_->height() + m;
   body_->setGeometry(m, bodyTop, w - 2 * m, std::max(0, h - bodyTop - kFrameHeight));
   strip_->setGeometry(m, bodyTop + body_->height(), w - 2 * m, kFrameHeight);

@@ -241,10 +241,15 @@ TEST(AskTextTest, LayoutFollowsTheWindowSize) {
         auto* strip = window->findChild<QFrame*>(QStringLiteral("外形框"));
         auto* ok = window->findChild<QPushButton*>(QStringLiteral("按钮确定"));
         auto* cancel = window->findChild<QPushButton*>(QStringLiteral("按钮取消"));
-        // 390 / 6 = 65 bytes a line: 130 bytes are two lines, "short" one.
-        EXPECT_EQ(infoBox->geometry(), QRect(m, m, 400 - 2 * m, 36));
+        // 390 / 6 = 65 bytes a line: 130 bytes are two lines, "short" one,
+        // each line whole in the font shown.
+        const QRect infoAt = infoBox->geometry();
+        EXPECT_EQ(infoAt.topLeft(), QPoint(m, m));
+        EXPECT_EQ(infoAt.width(), 400 - 2 * m);
+        EXPECT_GE(infoBox->viewport()->height(), 3 * infoBox->fontMetrics().lineSpacing());
+        EXPECT_LT(infoBox->viewport()->height(), 4 * infoBox->fontMetrics().lineSpacing());
         const QRect text = body(window)->geometry();
-        EXPECT_EQ(text.top(), m + 36 + m);
+        EXPECT_EQ(text.top(), m + infoAt.height() + m);
         EXPECT_EQ(text.left(), m);
         EXPECT_EQ(text.width(), 400 - 2 * m);
         EXPECT_EQ(text.top() + text.height(), 300 - ListEntryWindow::kFrameHeight);

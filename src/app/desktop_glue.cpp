@@ -1,11 +1,16 @@
 #include "app/desktop_glue.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSpacerItem>
+#include <algorithm>
 #include <chrono>
 
 #include "app/qt_text.h"
@@ -27,6 +32,10 @@ QPointer<QMessageBox> openOwnerlessBox;
 // sleeps 10 ms between two pumps) makes the next call read the clock at once,
 // so sparse callers are served on time even right after a dense loop.
 constexpr int kCallsBetweenClockReads = 32;
+// Room a title bar takes besides the title (icon, buttons, margins), and the
+// narrowest box.
+constexpr int kTitleBarAllowance = 120;
+constexpr int kMinimumBoxWidth = 260;
 constexpr auto kPumpInterval = std::chrono::milliseconds(5);
 
 void qtEventPump() {
@@ -59,6 +68,22 @@ int buttonId(QMessageBox::StandardButton button) {
     default:
       return 1;
   }
+}
+
+// A box as narrow as a short text ("保存OK！") leaves the window manager no
+// room for its title: it is made wide enough for the title, the close button
+// and the frame's margins.
+void keepTitleInView(QMessageBox* box) {
+  auto* grid = qobject_cast<QGridLayout*>(box->layout());
+  if (grid == nullptr)
+    return;
+  QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+  titleFont.setBold(true);
+  const int wanted =
+      QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + kTitleBarAllowance;
+  grid->addItem(new QSpacerItem(std::max(wanted, kMinimumBoxWidth), 0, QSizePolicy::Minimum,
+                                QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -141,6 +166,9 @@ int showDesktopMessageBox(const Text& text, const Text& title, unsigned style, b
   // Parentless either way: the boxes of this program have no owner window.
   QMessageBox box(icon, toDisplay(title), toDisplay(text), set);
   keepOnlyCloseButton(&box);
+  keepTitleInView(&box);
+  if ((style & 0x100) != 0 && buttons == 4)
+    box.setDefaultButton(QMessageBox::No);
   if (!ownerless) {
     box.setWindowModality(Qt::ApplicationModal);
     return buttonId(static_cast<QMessageBox::StandardButton>(box.exec()));

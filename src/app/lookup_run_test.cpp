@@ -1,13 +1,16 @@
 // Whole look-ups through the real window against the fake services.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -68,6 +71,16 @@ class LookupRunTest : public ::testing::Test {
   }
 
   void clickStart() { QTest::mouseClick(window->control("按钮开始查询"), Qt::LeftButton); }
+  // A right-click on a row, as the user makes it: a single query of it.
+  void rightClickRow(int row) {
+    QTreeWidget* list = window->reportList();
+    const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &menu);
+    QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, at);
+  }
+  QString status() const { return window->statusLine()->text(); }
 
   ScratchProgramFolder program;
   FakeServices fakes;
@@ -176,25 +189,39 @@ TEST_F(LookupRunTest, ASecondClickStopsTheRunAfterTheCurrentAddress) {
   // nothing completed.
   EXPECT_EQ(boxes->calls[0].text,
             "查询结束，没有邮箱查询完成。\r\n其中 1 个邮箱查询失败或未完成（见该行说明），"
-            "右击该行可重新查询。\r\n另有 2 个邮箱未查询（查询已提前结束）。");
-  ASSERT_EQ(window->rowCount(), 1);
+            "右击该行可重新查询。\r\n另有 2 个邮箱未查询（查询已提前结束）。"
+            "\r\n\r\n是否现在重新查询这 3 个邮箱？");
+  EXPECT_EQ(boxes->calls[0].style, 0x1144u);
+  // Every address had its row from the start; those never reached say so.
+  ASSERT_EQ(window->rowCount(), 3);
+  EXPECT_EQ(window->rowImage(2), kImagePending);
+  EXPECT_EQ(window->reportList()->topLevelItem(2)->toolTip(0), QStringLiteral("尚未查询"));
   EXPECT_EQ(window->cellText(0, 1), "a1.com\r\na2.com");
   EXPECT_EQ(window->rowImage(0), kImageNotCompleted);
   EXPECT_EQ(window->rowNote(0), gbk("已停止"));
   EXPECT_TRUE(window->engine().queryStopFlag());
 }
 
-TEST_F(LookupRunTest, ClosingTheWindowDuringARunStopsItSavesAndAsksNothing) {
+TEST_F(LookupRunTest, ClosingTheWindowDuringARunAsksThenStopsItAndSaves) {
   fakes.setAddress(FakeSite::kAizhan, "a@x.com",
                    {.domains = numberedDomains("a", 8), .perPage = 2});
   fakes.setAddress(FakeSite::kAizhan, "b@x.com", {.domains = {"b.com"}});
   window->setTag(control::kInputButton, "a@x.com\r\nb@x.com");
   window->setContent(control::kMaxPagesEdit, "7");
   bool closed = false;
+  int waitsSeen = 0;
+  size_t requestsAtClose = 0;
   onWait = [&] {
-    if (!closed) {
+    if (++waitsSeen == 1) {
+      // 否: the window stays and the run goes on.
+      boxes->answers = {mb::kIdNo};
+      EXPECT_FALSE(window->close());
+      EXPECT_TRUE(window->isVisible());
+    } else if (!closed) {
       closed = true;
       EXPECT_TRUE(window->busy());
+      boxes->answers = {mb::kIdYes};
+      requestsAtClose = fakes.requests(FakeSite::kAizhan).size();
       EXPECT_TRUE(window->close());
     }
   };
@@ -203,18 +230,81 @@ TEST_F(LookupRunTest, ClosingTheWindowDuringARunStopsItSavesAndAsksNothing) {
   EXPECT_TRUE(window->closing());
   EXPECT_FALSE(window->busy());
   EXPECT_FALSE(window->isVisible());
-  // The run ended at once: one page, the second address never started, and no
-  // "查询完成！" for a window that is gone.
-  EXPECT_EQ(fakes.requests(FakeSite::kAizhan).size(), 1u);
-  EXPECT_EQ(window->rowCount(), 1);
-  EXPECT_TRUE(boxes->calls.empty());
+  // Asked each time; then the run ended at once: no further page, the second
+  // address never started, and no end message for a window that is gone.
+  ASSERT_EQ(boxes->calls.size(), 2u);
+  for (const auto& call : boxes->calls) {
+    EXPECT_EQ(call.text, "正在查询。关闭窗口将停止查询，是否停止查询并关闭？");
+    EXPECT_EQ(call.style & 0xF, mb::kYesNo);
+  }
+  EXPECT_EQ(fakes.requests(FakeSite::kAizhan).size(), requestsAtClose);
+  EXPECT_EQ(window->rowImage(1), kImagePending);
   // The states were saved at the close.
   const std::string saved = gbkToUtf8(apptest::readFile(program.native("Qarvo·Dorvane.ini")));
   EXPECT_NE(saved.find("编辑框最多查询页数=7"), std::string::npos) << saved;
   EXPECT_NE(saved.find("按钮输入.标记=a@x.com┊*┊b@x.com"), std::string::npos) << saved;
   // Later clicks do nothing on a closing window.
   clickStart();
-  EXPECT_EQ(fakes.requests(FakeSite::kAizhan).size(), 1u);
+  EXPECT_EQ(fakes.requests(FakeSite::kAizhan).size(), requestsAtClose);
+}
+
+TEST_F(LookupRunTest, FailuresAreOfferedAgainAndARightClickQuerySavesAndCounts) {
+  const std::string folder = program.native("结果");
+  window->setTag(control::kAutoSaveFolderButton, utf8ToGbk(folder));
+  const FakeAddress answering{.domains = {"flaky.com"}};
+  const FakeAddress failing{.domains = {"flaky.com"}, .emptyAnswers = {{1, 1000}}};
+  fakes.setAddress(FakeSite::kAizhan, "good@x.com", {.domains = {"good.com"}});
+  fakes.setAddress(FakeSite::kAizhan, "flaky@x.com", failing);
+  window->setTag(control::kInputButton, "good@x.com\r\nflaky@x.com");
+
+  // 否: the failed row stays as it is, and counts as failed.
+  boxes->answers = {mb::kIdNo};
+  clickStart();
+  ASSERT_EQ(boxes->calls.size(), 1u);
+  EXPECT_EQ(boxes->calls[0].text,
+            "查询完成！\r\n其中 1 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"
+            "\r\n\r\n是否现在重新查询这 1 个邮箱？");
+  EXPECT_EQ(boxes->calls[0].style, 0x1144u);
+  EXPECT_EQ(window->rowImage(1), kImageNotCompleted);
+  EXPECT_TRUE(status().contains(QStringLiteral("已找到 1 个，无结果 0 个，失败 1 个")))
+      << status().toStdString();
+
+  // The right-click the message advises, now answered: saved as a run saves
+  // it, and no longer counted as failed.
+  fakes.setAddress(FakeSite::kAizhan, "flaky@x.com", answering);
+  rightClickRow(1);
+  EXPECT_EQ(window->rowImage(1), kImageFound);
+  EXPECT_EQ(apptest::readFile(folder + "/flaky@x.com.txt"), "flaky.com");
+  EXPECT_TRUE(status().startsWith(
+      QStringLiteral("flaky@x.com 查询结束，结果已保存到 %1").arg(QString::fromStdString(folder))))
+      << status().toStdString();
+  EXPECT_TRUE(status().contains(QStringLiteral("已找到 2 个，无结果 0 个，失败 0 个")))
+      << status().toStdString();
+
+  // 是: a run of just the row that failed; the other keeps its result.
+  fakes.setAddress(FakeSite::kAizhan, "flaky@x.com", failing);
+  std::remove((folder + "/flaky@x.com.txt").c_str());
+  boxes->calls.clear();
+  boxes->answers = {mb::kIdYes};
+  boxes->onShow = [&](const MessageBoxRecorder::Call& call) {
+    if (call.style != 0x1144u)
+      return;
+    fakes.clearRequests();
+    fakes.setAddress(FakeSite::kAizhan, "flaky@x.com", answering);
+  };
+  clickStart();
+  ASSERT_EQ(boxes->calls.size(), 2u);
+  EXPECT_EQ(boxes->calls[1].text, "查询完成！");
+  std::vector<std::string> asked;
+  for (const auto& request : fakes.requests(FakeSite::kAizhan))
+    asked.push_back(request.param("q"));
+  EXPECT_EQ(asked, std::vector<std::string>{"flaky@x.com"});
+  ASSERT_EQ(window->rowCount(), 2);
+  EXPECT_EQ(window->cellText(0, 1), "good.com");
+  EXPECT_EQ(window->cellText(1, 1), "flaky.com");
+  EXPECT_EQ(apptest::readFile(folder + "/flaky@x.com.txt"), "flaky.com");
+  EXPECT_TRUE(status().contains(QStringLiteral("已找到 2 个，无结果 0 个，失败 0 个")))
+      << status().toStdString();
 }
 
 TEST_F(LookupRunTest, ALookUpThatDoesNotWindDownAfterTheCloseEndsTheProcess) {
@@ -228,6 +318,7 @@ TEST_F(LookupRunTest, ALookUpThatDoesNotWindDownAfterTheCloseEndsTheProcess) {
     if (closed)
       return;
     closed = true;
+    boxes->answers = {mb::kIdYes};
     EXPECT_TRUE(window->close());
     // A wait that goes on long after the close (a long interval between pages).
     QElapsedTimer clock;

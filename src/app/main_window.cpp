@@ -100,6 +100,8 @@ void MainWindow::bindEvents() {
           this, [this] { runWork([this] { engine_.saveResults(); }); });
   connect(static_cast<QCheckBox*>(control(control::kAutoSaveCheck)), &QCheckBox::clicked, this,
           [this] { applyAutoSaveRule(); });
+  connect(static_cast<QPushButton*>(control(control::kExportButton)), &QPushButton::clicked, this,
+          [this] { runWork([this] { engine_.exportResultTable(); }); });
   connect(folderButton_, &QPushButton::clicked, this,
           [this] { runWork([this] { engine_.chooseAutoSaveFolder(); }); });
   folderButton_->installEventFilter(this);
@@ -167,6 +169,7 @@ void MainWindow::applyAutoSaveRule() {
 
 void MainWindow::onInputButton() {
   static const Text prompt = gbk("请输入域名列表：");
+  static const Text info = gbk("每行一个邮箱地址；也可以粘贴含有邮箱的文字，程序会从中找出邮箱。");
   if (engine_.lookupActive()) {
     // The window is modal: the look-up under it waits until it closes, and
     // says so rather than seeming to hang.
@@ -175,9 +178,12 @@ void MainWindow::onInputButton() {
     notice.notice = gbk("查询已暂停：关闭“邮箱”窗口后继续");
     statusLine_->onProgress(notice);
   }
-  AskTextResult result = askText(tag(control::kInputButton), prompt);
-  if (result.accepted)
-    setTag(control::kInputButton, result.text);
+  AskTextResult result = askText(tag(control::kInputButton), prompt, info);
+  if (!result.accepted)
+    return;
+  setTag(control::kInputButton, result.text);
+  // The rows show at once what the next run will ask.
+  engine_.showEnteredList();
 }
 
 template <typename Work>
@@ -246,6 +252,13 @@ void MainWindow::onHeaderClicked(int column) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  static const Text kStopAndClose = gbk("正在查询。关闭窗口将停止查询，是否停止查询并关闭？");
+  if (!closing_ && engine_.lookupActive() &&
+      messageBox(kStopAndClose, gbk("信息："), mb::kYesNo | mb::kIconInformation, false) !=
+          mb::kIdYes) {
+    event->ignore();
+    return;
+  }
   saveControlStates();
   if (busyDepth_ > 0 && !closing_) {
     // A look-up is running further down the stack. Stop it, keep it from

@@ -124,6 +124,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void beep() override;
   Text clipboardText() override;
   Text chooseFolder(const Text& initialPath, const Text& title, unsigned flags) override;
+  Text chooseSaveFile(const Text& initialPath, const Text& title) override;
   void openDocument(const std::string& target) override;
   bool openFolder(const Text& folder) override;
   bool startProgram(const Text& path) override;

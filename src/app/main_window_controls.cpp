@@ -43,6 +43,16 @@ constexpr int kListTop = 152;
 constexpr int kListMinWidth = 400;
 constexpr int kListMinHeight = 120;
 
+// Below this the controls above the list would be cut: they keep their
+// places, so the window is never narrower than the form, and the list keeps
+// a few rows.
+constexpr int kMinClientHeight = kListTop + kListMinHeight + 4 + kStatusHeight + 8;
+
+// The header band and its separator are at least as wide as in the form and
+// as wide as the window when it is wider.
+constexpr int kHeaderWidth = 1520;
+constexpr int kSeparatorWidth = 1200;
+
 // What the two number boxes accept while typing: whole pages 1-9999, and
 // seconds 0-3600 with at most one decimal.
 constexpr int kMaxPagesLimit = 9999;
@@ -69,6 +79,7 @@ void MainWindow::add(QWidget* widget, const char* utf8Name) {
 
 void MainWindow::buildControls() {
   resize(kClientWidth, kClientHeight);
+  setMinimumSize(kClientWidth, kMinClientHeight);
 
   // The header band and what it holds.
   header_ = new QFrame(this);
@@ -197,6 +208,14 @@ void MainWindow::buildControls() {
   add(autoSave, "选择框查询时自动保存");
   autoSave->setGeometry(8, 122, 128, 24);
 
+  // Every row as one table, beside the save button.
+  auto* exportButton = new QPushButton(this);
+  add(exportButton, "按钮导出表格");
+  exportButton->setGeometry(167, 96, 22, 24);
+  exportButton->setIcon(artwork::tableIcon());
+  exportButton->setToolTip(
+      QStringLiteral("导出全部结果为一个 CSV 表格（UTF-8，可用 Excel、WPS 打开）"));
+
   folderButton_ = new QPushButton(this);
   add(folderButton_, "按钮自动保存路径");
   folderButton_->setGeometry(141, 122, 24, 24);
@@ -282,6 +301,9 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   const int listHeight = std::max(kListMinHeight, height() - kListTop - kListLeft - kStatusHeight);
   results_->widget()->setGeometry(kListLeft, kListTop, listWidth, listHeight);
   statusLine_->setGeometry(kListLeft, kListTop + listHeight + 4, listWidth, kStatusHeight);
+  header_->resize(std::max(kHeaderWidth, width()), header_->height());
+  if (QWidget* separator = control("标签3"))
+    separator->resize(std::max(kSeparatorWidth, width()), separator->height());
 }
 
 void MainWindow::placeBrowser() {

@@ -59,9 +59,10 @@ Text MainWindow::browserCookieText() {
 }
 
 int MainWindow::messageBox(const Text& text, const Text& title, unsigned style, bool ownerless) {
-  // Closed during a look-up: it is winding down and asks nobody anything.
+  // Closed during a look-up: it is winding down and asks nobody anything;
+  // a question gets the answer that starts nothing new.
   if (closing_)
-    return (style & 0xF) == mb::kYesNo ? mb::kIdYes : mb::kIdOk;
+    return (style & 0xF) == mb::kYesNo ? mb::kIdNo : mb::kIdOk;
   if (ownerless)
     return showDesktopMessageBox(text, title, style, true);
   return showMessageBox(text, title, style);
@@ -83,6 +84,14 @@ Text MainWindow::chooseFolder(const Text& initialPath, const Text& title, unsign
     options |= QFileDialog::ShowDirsOnly;
   const QString chosen = QFileDialog::getExistingDirectory(
       nullptr, toDisplay(title), QString::fromStdString(nativePath(initialPath)), options);
+  return chosen.isEmpty() ? Text() : utf8ToGbk(chosen.toStdString());
+}
+
+Text MainWindow::chooseSaveFile(const Text& initialPath, const Text& title) {
+  // The dialog asks before an existing file is replaced.
+  const QString chosen = QFileDialog::getSaveFileName(
+      nullptr, toDisplay(title), QString::fromStdString(nativePath(initialPath)),
+      QStringLiteral("CSV 表格 (*.csv)"));
   return chosen.isEmpty() ? Text() : utf8ToGbk(chosen.toStdString());
 }
 

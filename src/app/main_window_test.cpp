@@ -82,6 +82,7 @@ TEST(MainWindowTest, ControlsSitAtTheirFixedPlaces) {
   EXPECT_EQ(geometryOf(window, "按钮保存查询结果"), QRect(8, 96, 157, 24));
   EXPECT_EQ(geometryOf(window, "选择框查询时自动保存"), QRect(8, 122, 128, 24));
   EXPECT_EQ(geometryOf(window, "按钮自动保存路径"), QRect(141, 122, 24, 24));
+  EXPECT_EQ(geometryOf(window, "按钮导出表格"), QRect(167, 96, 22, 24));
   EXPECT_EQ(geometryOf(window, "超级列表框"), QRect(8, 152, 1032, 416));
   EXPECT_EQ(window.control("图片Qarvo软件")->size(), QSize(195, 64));
   EXPECT_EQ(window.control("图片Qarvo软件")->parentWidget(), window.control("图片框3"));
@@ -164,10 +165,22 @@ TEST(MainWindowTest, ResizingLaysTheHiddenBrowserOverTheClientArea) {
   EXPECT_EQ(window.statusLine()->geometry().top(), window.reportList()->geometry().bottom() + 5);
   EXPECT_LE(window.statusLine()->geometry().bottom(), 700);
   EXPECT_EQ(window.control(control::kStartButton)->geometry(), QRect(192, 96, 440, 50));
-  window.resize(900, 500);
-  ASSERT_TRUE(apptest::waitUntil([&] { return window.size() == QSize(900, 500); }));
-  EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 30, 900, 500 - 30));
-  EXPECT_EQ(window.reportList()->geometry(), QRect(8, 152, 900 - 16, 500 - 160 - 22));
+  // Wider than the form: the header band spans the window.
+  window.resize(1700, 800);
+  ASSERT_TRUE(apptest::waitUntil([&] { return window.size() == QSize(1700, 800); }));
+  EXPECT_EQ(geometryOf(window, "图片框3"), QRect(0, 0, 1700, 90));
+  EXPECT_EQ(geometryOf(window, "标签3"), QRect(0, 88, 1700, 2));
+  // Asked for less than the form needs: no control is cut.
+  window.resize(700, 250);
+  ASSERT_TRUE(apptest::waitUntil([&] { return window.size() == window.minimumSize(); }));
+  for (const char* name :
+       {"按钮开始查询", "按钮输入", "单选框爱站", "单选框站长", "标签1", "编辑框最多查询页数",
+        "标签2", "编辑框间隔秒", "按钮保存查询结果", "按钮导出表格", "选择框查询时自动保存",
+        "按钮自动保存路径", "超级列表框"})
+    EXPECT_TRUE(window.rect().contains(geometryOf(window, name))) << name;
+  EXPECT_TRUE(window.rect().contains(window.statusLine()->geometry()));
+  EXPECT_GE(window.reportList()->height(), 120);
+  EXPECT_EQ(window.browserPane()->geometry(), QRect(0, 30, window.width(), window.height() - 30));
   EXPECT_FALSE(window.visible(control::kBrowser));
   EXPECT_EQ(window.browserPane()->browser(), nullptr);
 }
@@ -196,7 +209,7 @@ TEST(MainWindowTest, DoubleClickOpensTheSelectedAddressesPageAndNothingWithoutSe
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].toString(QUrl::FullyEncoded),
-            "http://whois.aizhan.com/reverse-whois?q=c%20d%40e.com&t=email");
+            "https://whois.aizhan.com/reverse-whois?q=c%20d%40e.com&t=email");
 
   // The 站长 service: the page URL ends in "&page=".
   window.setChecked(control::kChinazRadio, true);
@@ -204,7 +217,7 @@ TEST(MainWindowTest, DoubleClickOpensTheSelectedAddressesPageAndNothingWithoutSe
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_TRUE(opened[1]
                   .toString(QUrl::FullyEncoded)
-                  .startsWith("http://whois.chinaz.com/reverse?host=c%20d%40e.com"));
+                  .startsWith("https://whois.chinaz.com/reverse?host=c%20d%40e.com"));
   EXPECT_TRUE(opened[1].toString(QUrl::FullyEncoded).endsWith("&page="));
 }
 

@@ -263,13 +263,20 @@ void ResultList::refreshAddressTip(int row) {
     for (const QByteArray& line : result.split('\n'))
       domains += line.trimmed().isEmpty() ? 0 : 1;
   }
+  const int image = item->data(0, kImageRole).toInt();
   QString tip;
-  if (item->data(0, kImageRole).toInt() == kImagePending && domains == 0 && note.isEmpty())
+  if (image == kImagePending && domains == 0 && note.isEmpty())
     tip = QStringLiteral("尚未查询");
   else
     tip = QStringLiteral("%1 个域名").arg(domains);
-  if (!note.isEmpty())
-    tip += u'\n' + toDisplay(Text(note.constData(), size_t(note.size())));
+  if (!note.isEmpty()) {
+    // A completed row's note says it stopped at the page limit:
+    // "20 个域名，已查 1/13 页（页数上限）", on both cells.
+    const bool completed = image == kImageFound || image == kImageNone;
+    tip += (completed ? u'，' : u'\n') + toDisplay(Text(note.constData(), size_t(note.size())));
+    if (completed)
+      item->setToolTip(1, tip);
+  }
   item->setToolTip(0, tip);
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/qt_text.h"
+#include "engine/lookup_engine.h"
 
 namespace qarvo {
 
@@ -37,6 +38,7 @@ void StatusLine::onProgress(const LookupProgress& progress) {
   switch (progress.stage) {
     case Stage::kRunStarted:
       tallyText_.clear();
+      cutShort_ = 0;
       statusText_ = QStringLiteral("开始查询，共 %1 个邮箱").arg(progress.total);
       break;
     case Stage::kFetching: {
@@ -74,17 +76,36 @@ void StatusLine::onProgress(const LookupProgress& progress) {
       pauseClock_.start();
       countdownTimer_->start();
       break;
-    case Stage::kAddressEnded:
-      // A single query (right-click) has no run end to say it is over.
-      if (progress.index == 0)
+    case Stage::kAddressEnded: {
+      // A result cut short by the page limit says so; a single query
+      // (right-click) has no run end to say it is over.
+      const Text cut = progress.result != nullptr ? pageLimitNote(*progress.result) : Text();
+      const QString pages =
+          cut.empty() ? QString()
+                      : QStringLiteral("%1 个域名，%2").arg(progress.domains).arg(toDisplay(cut));
+      if (progress.index == 0) {
         statusText_ = QStringLiteral("%1 查询结束").arg(address);
+        if (!pages.isEmpty())
+          statusText_ += u'：' + pages;
+        if (!progress.folder.empty())
+          statusText_ += QStringLiteral("，结果已保存到 %1").arg(toDisplay(progress.folder));
+        if (progress.unsavedFiles > 0)
+          statusText_ += QStringLiteral("，结果文件未能写入");
+      } else if (!pages.isEmpty()) {
+        ++cutShort_;
+        statusText_ = QStringLiteral("%1：%2").arg(address, pages);
+      }
       break;
+    }
     case Stage::kAddressStarted:
     case Stage::kPageRead:
     case Stage::kPartEnded:
       break;
     case Stage::kNotice:
       statusText_ = toDisplay(progress.notice);
+      // What a list gave stays in view through the run it is for.
+      if (progress.ofRun)
+        listText_ = statusText_;
       break;
     case Stage::kRunEnded:
       statusText_ = QStringLiteral("查询结束");
@@ -92,6 +113,8 @@ void StatusLine::onProgress(const LookupProgress& progress) {
         statusText_ += QStringLiteral("，结果已保存到 %1").arg(toDisplay(progress.folder));
       if (progress.unsavedFiles > 0)
         statusText_ += QStringLiteral("，%1 个结果文件未能写入").arg(progress.unsavedFiles);
+      if (cutShort_ > 0)
+        statusText_ += QStringLiteral("，%1 个邮箱达到页数上限，未查完全部页").arg(cutShort_);
       break;
   }
   showStatus();
@@ -105,8 +128,11 @@ void StatusLine::showStatus() {
       countdownTimer_->stop();
     line += QStringLiteral("　") + pauseText_.arg(double(left) / 1000.0, 0, 'f', 1);
   }
-  if (!tallyText_.isEmpty())
-    line += QStringLiteral("　｜　") + tallyText_;
+  QString tally = tallyText_;
+  if (!listText_.isEmpty() && listText_ != statusText_)
+    tally = tally.isEmpty() ? listText_ : listText_ + u'：' + tally;
+  if (!tally.isEmpty())
+    line += QStringLiteral("　｜　") + tally;
   setText(line);
 }
 

@@ -1,5 +1,6 @@
 // The line under the result list that says what a run is doing: the address
-// and page being looked up, a pause counting down, and the run's tallies.
+// and page being looked up, a pause counting down, how many addresses the
+// list gave and the tallies of the rows.
 #pragma once
 
 #include <QElapsedTimer>
@@ -31,6 +32,11 @@ class StatusLine final : public QLabel {
   int pauseMs_ = 0;
   QElapsedTimer pauseClock_;
   QString tallyText_;
+  // What the entered list gave ("已读取 N 个邮箱"), kept beside the tallies
+  // until another list is taken.
+  QString listText_;
+  // Addresses of the run whose result stopped at the page limit.
+  int cutShort_ = 0;
 };
 
 }  // namespace qarvo

@@ -28,7 +28,8 @@ using testing::FakeServices;
 using testing::FakeSite;
 
 const char kNotCompletedMessage[] =
-    "查询完成！\r\n其中 1 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。";
+    "查询完成！\r\n其中 1 个邮箱查询失败或未完成（见该行说明），右击该行可重新查询。"
+    "\r\n\r\n是否现在重新查询这 1 个邮箱？";
 
 class TrustedRunTest : public ::testing::Test {
  protected:
@@ -115,8 +116,9 @@ TEST_F(TrustedRunTest, TheWindowAnswersDuringASlowPageAndStopEndsTheRunAtOnce) {
   ASSERT_EQ(boxes->calls.size(), 1u);
   EXPECT_EQ(boxes->calls[0].text,
             "查询结束，没有邮箱查询完成。\r\n其中 1 个邮箱查询失败或未完成（见该行说明），"
-            "右击该行可重新查询。\r\n另有 1 个邮箱未查询（查询已提前结束）。");
-  EXPECT_EQ(window->rowCount(), 1);
+            "右击该行可重新查询。\r\n另有 1 个邮箱未查询（查询已提前结束）。"
+            "\r\n\r\n是否现在重新查询这 2 个邮箱？");
+  EXPECT_EQ(window->rowCount(), 2);
   EXPECT_EQ(item(0)->text(1), QStringLiteral("已停止"));
   EXPECT_EQ(apptest::readFile(folder + "/slow@x.com.txt"), "earlier.com");
   EXPECT_EQ(fakes.requests().size(), 1u);

@@ -87,12 +87,25 @@ TEST_F(FolderActionsTest, ChooseAutoSaveFolderStartsInTheFolderAutoSaveWritesTo)
   EXPECT_EQ(view.tag(control::kAutoSaveFolderButton), "/chosen");
 }
 
-TEST_F(FolderActionsTest, OpenAutoSaveFolderFallsBackToTheResultFolder) {
+TEST_F(FolderActionsTest, OpenAutoSaveFolderFallsBackToTheResultFolderAndSaysWhatFailed) {
   engine.openAutoSaveFolder();
   view.setTag(control::kAutoSaveFolderButton, "/mine");
   engine.openAutoSaveFolder();
   EXPECT_THAT(view.openedFolders, ElementsAre(program.gbkPath("查询结果"), "/mine"));
-  EXPECT_FALSE(fs::exists(program.utf8Path() + "/查询结果"));  // passed on as it is
+  // The default folder is made to be looked into; a chosen one is not.
+  EXPECT_TRUE(fs::is_directory(program.utf8Path() + "/查询结果"));
+  EXPECT_FALSE(fs::exists("/mine"));
+  EXPECT_THAT(view.messageBoxes, IsEmpty());
+
+  // No file manager, or a chosen folder that is gone: said, as the links do.
+  view.launchSucceeds = false;
+  engine.openAutoSaveFolder();
+  view.setTag(control::kAutoSaveFolderButton, program.gbkPath());
+  engine.openAutoSaveFolder();
+  ASSERT_EQ(view.messageBoxes.size(), 2u);
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("文件夹“/mine”不存在。"));
+  EXPECT_EQ(view.messageBoxes[1].text, gbk("无法打开文件夹“") + program.gbkPath() +
+                                           gbk("”：桌面没有设置用来打开文件夹的文件管理器。"));
 }
 
 TEST_F(FolderActionsTest, SaveResultsWritesOneGbkFilePerRow) {
@@ -121,7 +134,8 @@ TEST_F(FolderActionsTest, SaveResultsWritesOneGbkFilePerRow) {
   EXPECT_FALSE(fs::exists(fs::path(out.utf8Path()).parent_path() / "escape.txt"));
   // The four rows that cannot be files are not passed over in silence.
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("有 4 个结果文件未能保存到：") + out.gbkPath());
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("有 4 个结果文件未能保存到：") + out.gbkPath() + gbk("\r\n已保存 4 个结果文件。"));
   EXPECT_EQ(view.folderDialogs[0].title, gbk("选择保存文件夹："));
   EXPECT_EQ(view.folderDialogs[0].initialPath, "");
 }
@@ -134,7 +148,7 @@ TEST_F(FolderActionsTest, SaveResultsOfCompletedRowsSaysSaveOk) {
   EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "one.com");
   EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "");
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！\r\n已保存 2 个结果文件。"));
   EXPECT_EQ(view.messageBoxes[0].title, gbk("信息："));
   EXPECT_EQ(view.messageBoxes[0].style, mb::kOk | mb::kTaskModal);
 }
@@ -148,7 +162,7 @@ TEST_F(FolderActionsTest, SaveResultsCancelledOrEmpty) {
   view.rows.clear();
   engine.saveResults();
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！\r\n已保存 0 个结果文件。"));
 }
 
 TEST_F(FolderActionsTest, SaveResultsSkipsRowsThatDidNotCompleteAndKeepsTheirFiles) {
@@ -163,7 +177,8 @@ TEST_F(FolderActionsTest, SaveResultsSkipsRowsThatDidNotCompleteAndKeepsTheirFil
   EXPECT_EQ(fileBytes(out.gbkPath("b@x.com.txt")), "earlier.com");
   EXPECT_FALSE(fs::exists(out.utf8Path() + "/c@x.com.txt"));
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("保存OK！"));
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("保存OK！\r\n已保存 1 个结果文件，跳过 2 行（未查询完成，没有结果可保存）。"));
 }
 
 TEST_F(FolderActionsTest, AFailedWriteIsReportedAndKeepsTheOldFile) {
@@ -176,7 +191,54 @@ TEST_F(FolderActionsTest, AFailedWriteIsReportedAndKeepsTheOldFile) {
   EXPECT_EQ(fileBytes(out.gbkPath("a@x.com.txt")), "1");
   EXPECT_TRUE(fs::is_directory(out.utf8Path() + "/b@x.com.txt"));
   ASSERT_EQ(view.messageBoxes.size(), 1u);
-  EXPECT_EQ(view.messageBoxes[0].text, gbk("有 1 个结果文件未能保存到：") + out.gbkPath());
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("有 1 个结果文件未能保存到：") + out.gbkPath() + gbk("\r\n已保存 1 个结果文件。"));
+}
+
+TEST_F(FolderActionsTest, ExportWritesEveryRowAsOneUtf8TableBesideTheTextFiles) {
+  view.setRows({{"a@x.com", "one.com\r\ntwo.com"},
+                {"none@x.com", ""},
+                {gbk("张@例.cn"), gbk("第 2 页查询失败：超时")},
+                {"part@x.com", "p1.com"},
+                {"wait@x.com", gbk("查询中..")},
+                {"cut@x.com", "c1.com"},
+                {"q@x.com", "\"odd,name\""}});
+  view.setRowImage(2, kImageNotCompleted);
+  view.setRowNote(2, gbk("第 2 页查询失败：超时"));
+  view.setRowImage(3, kImageNotCompleted);
+  view.setRowNote(3, gbk("第 2 页查询失败：超时"));
+  view.setRowImage(4, kImagePending);
+  view.setRowNote(5, gbk("已查 1/13 页（页数上限）"));
+
+  engine.exportResultTable();  // cancelled: nothing written
+  ASSERT_EQ(view.saveFileDialogs.size(), 1u);
+  const Text offered = view.saveFileDialogs[0].initialPath;
+  EXPECT_EQ(offered.rfind(program.gbkPath("查询结果") + gbk("/查询结果-"), 0), 0u) << offered;
+  EXPECT_EQ(offered.substr(offered.size() - 4), ".csv");
+  EXPECT_THAT(view.messageBoxes, IsEmpty());
+
+  TempDir out;
+  view.saveFileAnswer = out.gbkPath("表.csv");
+  engine.exportResultTable();
+  EXPECT_EQ(fileBytes(out.gbkPath("表.csv")),
+            "\xEF\xBB\xBF邮箱,域名,结果,说明\r\n"
+            "a@x.com,one.com,找到,\r\n"
+            "a@x.com,two.com,找到,\r\n"
+            "none@x.com,,无结果,\r\n"
+            "张@例.cn,,未完成,第 2 页查询失败：超时\r\n"
+            "part@x.com,p1.com,未完成,第 2 页查询失败：超时\r\n"
+            "wait@x.com,,未查询,\r\n"
+            "cut@x.com,c1.com,找到,已查 1/13 页（页数上限）\r\n"
+            "q@x.com,\"\"\"odd,name\"\"\",找到,\r\n");
+  ASSERT_EQ(view.messageBoxes.size(), 1u);
+  EXPECT_EQ(view.messageBoxes[0].text,
+            gbk("已导出 7 个邮箱的结果到：\r\n") + out.gbkPath("表.csv"));
+
+  // A file that cannot be written is said, not passed over.
+  view.saveFileAnswer = out.gbkPath("no/such/folder.csv");
+  engine.exportResultTable();
+  ASSERT_EQ(view.messageBoxes.size(), 2u);
+  EXPECT_EQ(view.messageBoxes[1].text, gbk("表格未能保存到：\r\n") + view.saveFileAnswer);
 }
 
 TEST_F(FolderActionsTest, OpenResultPageOfTheSelectedRow) {
@@ -190,8 +252,8 @@ TEST_F(FolderActionsTest, OpenResultPageOfTheSelectedRow) {
   engine.openResultPage();
   EXPECT_THAT(
       view.openedDocuments,
-      ElementsAre("http://whois.aizhan.com/reverse-whois?q=%E5%BC%A0%40%E4%BE%8B.cn&t=email",
-                  "http://whois.chinaz.com/reverse?host=a%40x.com&ddlSearchMode=1&st="
+      ElementsAre("https://whois.aizhan.com/reverse-whois?q=%E5%BC%A0%40%E4%BE%8B.cn&t=email",
+                  "https://whois.chinaz.com/reverse?host=a%40x.com&ddlSearchMode=1&st="
                   "&startDay=&endDay=&wTimefilter=$wTimefilter&page="));
 }
 

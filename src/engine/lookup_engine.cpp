@@ -54,15 +54,23 @@ class LookupEngine::WindowClock : public LookupClock {
   MonotonicClock clock_;
 };
 
-// Turns the core's events into row writes. A run's rows are appended as the
-// run reaches them; a single query writes into the row it was started on.
+// Turns the core's events into row writes. A run writes into the rows made
+// for it when it started; a single query into the row it was started on.
 // Rows are found by identity after every pump: a row that is gone (a nested
 // run emptied the list) is left alone, and the look-up still counts.
 class LookupEngine::RowWriter : public LookupListener {
  public:
-  // `singleRowId` >= 0: a single query of that row; -1: a run.
-  RowWriter(LookupEngine& engine, long long singleRowId)
-      : engine_(engine), view_(engine.view_), singleRowId_(singleRowId) {}
+  // A run over the rows `ids` (the run's first address is ids[0]).
+  RowWriter(LookupEngine& engine, std::vector<long long> ids)
+      : engine_(engine), view_(engine.view_), ids_(std::move(ids)) {}
+  // A single query of the row `singleRowId`; `request` is what it was asked
+  // with (for where its result was saved).
+  RowWriter(LookupEngine& engine, long long singleRowId, const LookupRequest& request)
+      : engine_(engine),
+        view_(engine.view_),
+        singleRowId_(singleRowId),
+        save_(request.save),
+        saveFolder_(request.saveFolder) {}
 
   const LookupResult& lastResult() const { return last_; }
 
@@ -85,21 +93,14 @@ class LookupEngine::RowWriter : public LookupListener {
     const int row = rowOf(event.index);
     forwarded.row = row;
     switch (event.stage) {
-      case Stage::kAddressStarted: {
-        int at = row;
-        if (at < 0 && !single()) {
-          at = view_.appendRow(event.address, kImagePending);
-          rows_[event.index] = view_.rowId(at);
+      case Stage::kAddressStarted:
+        if (row >= 0 && !single()) {
+          view_.ensureRowVisible(row);
+          view_.setRowImage(row, kImagePending);
+          view_.setRowNote(row, Text());
+          view_.setCellText(row, 1, kQuerying);
         }
-        if (at >= 0 && !single()) {
-          view_.ensureRowVisible(at);
-          view_.setRowImage(at, kImagePending);
-          view_.setRowNote(at, Text());
-          view_.setCellText(at, 1, kQuerying);
-        }
-        forwarded.row = at;
         break;
-      }
       case Stage::kPageRead:
         if (row >= 0 && event.domainsSoFar != nullptr) {
           if (event.page == 1)
@@ -113,7 +114,7 @@ class LookupEngine::RowWriter : public LookupListener {
       case Stage::kAddressEnded:
         last_ = *event.result;
         if (row >= 0) {
-          const Text note = outcomeNote(last_);
+          const Text note = last_.completed() ? pageLimitNote(last_) : outcomeNote(last_);
           view_.setRowImage(row, outcomeImage(last_.outcome));
           view_.setRowNote(row, note);
           view_.setCellText(row, 1, last_.domains.empty() ? note : last_.domains);
@@ -126,10 +127,27 @@ class LookupEngine::RowWriter : public LookupListener {
           const int done = event.found + event.none + event.failed;
           view_.setCaption(control::kStartButton, kRunning + kTotal + std::to_string(event.total) +
                                                       kDone + std::to_string(done) + kUnit);
+        } else {
+          // Saved as a run saves it; the tallies shown are the list's.
+          if (event.saved)
+            forwarded.folder = saveFolder_;
+          forwarded.unsavedFiles = save_ && last_.completed() && !event.saved ? 1 : 0;
+          forwarded.total = view_.rowCount();
         }
+        engine_.countRows(&forwarded);
+        break;
+      case Stage::kRunStarted:
+        engine_.countRows(&forwarded);
         break;
       default:
         break;
+    }
+    if (!single()) {
+      // The tallies shown are the rows', which a right-click query between
+      // two addresses of the run may have changed.
+      forwarded.found = engine_.shownFound_;
+      forwarded.none = engine_.shownNone_;
+      forwarded.failed = engine_.shownFailed_;
     }
     engine_.report(forwarded);
   }
@@ -157,14 +175,17 @@ class LookupEngine::RowWriter : public LookupListener {
   int rowOf(int index) const {
     if (single())
       return view_.rowOfId(singleRowId_);
-    auto it = rows_.find(index);
-    return it == rows_.end() ? -1 : view_.rowOfId(it->second);
+    if (index < 1 || index > static_cast<int>(ids_.size()))
+      return -1;
+    return view_.rowOfId(ids_[static_cast<size_t>(index - 1)]);
   }
 
   LookupEngine& engine_;
   MainWindowView& view_;
-  const long long singleRowId_;
-  std::map<int, long long> rows_;  // run position -> row identity
+  const std::vector<long long> ids_;  // run position - 1 -> row identity
+  const long long singleRowId_ = -1;
+  const bool save_ = false;
+  const Text saveFolder_;
   LookupResult last_;
 };
 
@@ -278,14 +299,11 @@ bool LookupEngine::passWall(const ServiceDescription& service, const Text& keptP
   return !stopRequested_;
 }
 
-void LookupEngine::runQueries() {
-  static const Text kRunning = gbk("停止查询");
-  static const Text kStopping = gbk("正在停止..");
-  static const Text kClipboardAsk1 = gbk("剪贴板中有 ");
-  static const Text kClipboardAsk2 = gbk(" 个邮箱地址，是否查询？");
-  static const Text kClipboardEmpty =
-      gbk("没有要查询的邮箱：请点击“邮箱”按钮输入邮箱列表（剪贴板中也没有邮箱地址）。");
-  static const Text kListEmpty = gbk("输入的邮箱列表中没有邮箱地址：请点击“邮箱”按钮修改。");
+namespace {
+
+// What was taken of an entered list, for the status line: "已读取 N 个邮箱",
+// and what was dropped.
+Text takenText(const PickedAddresses& picked) {
   static const Text kRead1 = gbk("已读取 ");
   static const Text kRead2 = gbk(" 个邮箱");
   static const Text kOpen = gbk("（");
@@ -295,6 +313,96 @@ void LookupEngine::runQueries() {
   static const Text kDuplicates2 = gbk(" 个");
   static const Text kSkipped1 = gbk("跳过没有邮箱的 ");
   static const Text kSkipped2 = gbk(" 行");
+  Text text = kRead1 + std::to_string(picked.addresses.size()) + kRead2;
+  Text dropped;
+  if (picked.duplicates > 0)
+    dropped = kDuplicates1 + std::to_string(picked.duplicates) + kDuplicates2;
+  if (!picked.linesWithoutAddress.empty())
+    dropped += (dropped.empty() ? Text() : kComma) + kSkipped1 +
+               std::to_string(picked.linesWithoutAddress.size()) + kSkipped2;
+  if (!dropped.empty())
+    text += kOpen + dropped + kClose;
+  return text;
+}
+
+}  // namespace
+
+void LookupEngine::lookupBegins() {
+  if (activeLookups_++ > 0)
+    return;
+  // What a look-up read when it started is locked until the last one ends:
+  // a change now would only seem to change the look-ups under way.
+  for (std::string_view name :
+       {control::kAizhanRadio, control::kChinazRadio, control::kMaxPagesEdit,
+        control::kIntervalEdit, control::kAutoSaveCheck, control::kAutoSaveFolderButton})
+    view_.setEnabled(name, false);
+}
+
+void LookupEngine::lookupEnds() {
+  if (--activeLookups_ > 0)
+    return;
+  for (std::string_view name :
+       {control::kAizhanRadio, control::kChinazRadio, control::kMaxPagesEdit,
+        control::kIntervalEdit, control::kAutoSaveCheck})
+    view_.setEnabled(name, true);
+  view_.setEnabled(control::kAutoSaveFolderButton, view_.checked(control::kAutoSaveCheck));
+}
+
+void LookupEngine::countRows(LookupProgress* progress) {
+  int found = 0, none = 0, failed = 0;
+  for (int row = 0, rows = view_.rowCount(); row < rows; ++row) {
+    switch (view_.rowImage(row)) {
+      case kImageFound:
+        ++found;
+        break;
+      case kImageNone:
+        ++none;
+        break;
+      case kImageNotCompleted:
+        ++failed;
+        break;
+      default:
+        break;
+    }
+  }
+  shownFound_ = progress->found = found;
+  shownNone_ = progress->none = none;
+  shownFailed_ = progress->failed = failed;
+}
+
+void LookupEngine::showEnteredList() {
+  static const Text kNoAddress = gbk("输入的邮箱列表中没有邮箱地址");
+  const PolicyAnswer answer = this->answer(UserAction::kEditList);
+  LookupProgress notice;
+  notice.stage = LookupProgress::Stage::kNotice;
+  if (answer.kind != PolicyAnswer::kAllowed || activity() != Activity::kIdle) {
+    // The list waits for the next run; the rows of the work under way stay.
+    notice.notice = answer.reason;
+    if (!notice.notice.empty())
+      report(notice);
+    return;
+  }
+  const PickedAddresses picked = pickAddresses(view_.tag(control::kInputButton));
+  if (picked.addresses.empty()) {
+    notice.notice = kNoAddress;
+    report(notice);
+    return;
+  }
+  view_.deleteAllRows();
+  for (const Text& address : picked.addresses)
+    view_.appendRow(address, kImagePending);
+  notice.ofRun = true;  // what the next run takes
+  notice.notice = takenText(picked);
+  report(notice);
+}
+
+void LookupEngine::runQueries() {
+  static const Text kStopping = gbk("正在停止..");
+  static const Text kClipboardAsk1 = gbk("剪贴板中有 ");
+  static const Text kClipboardAsk2 = gbk(" 个邮箱地址，是否查询？");
+  static const Text kClipboardEmpty =
+      gbk("没有要查询的邮箱：请点击“邮箱”按钮输入邮箱列表（剪贴板中也没有邮箱地址）。");
+  static const Text kListEmpty = gbk("输入的邮箱列表中没有邮箱地址：请点击“邮箱”按钮修改。");
 
   if (view_.caption(control::kStartButton) != idleCaption()) {
     // A run is active further down this call stack; the wait or fetch in
@@ -326,48 +434,73 @@ void LookupEngine::runQueries() {
     if (view_.caption(control::kStartButton) != idleCaption() || !allowed(UserAction::kStart))
       return;  // something started while the question was open
   }
-  LookupRequest request = requestFromControls();
-  request.addresses = std::move(picked.addresses);
-  {
-    // What was taken, for the status line: a list that lost lines or
-    // duplicates says so.
-    Text text = kRead1 + std::to_string(request.addresses.size()) + kRead2;
-    Text dropped;
-    if (picked.duplicates > 0)
-      dropped = kDuplicates1 + std::to_string(picked.duplicates) + kDuplicates2;
-    if (!picked.linesWithoutAddress.empty())
-      dropped += (dropped.empty() ? Text() : kComma) + kSkipped1 +
-                 std::to_string(picked.linesWithoutAddress.size()) + kSkipped2;
-    if (!dropped.empty())
-      text += kOpen + dropped + kClose;
-    LookupProgress notice;
-    notice.stage = LookupProgress::Stage::kNotice;
-    notice.notice = std::move(text);
-    report(notice);
-  }
+  LookupProgress notice;
+  notice.stage = LookupProgress::Stage::kNotice;
+  notice.ofRun = true;
+  notice.notice = takenText(picked);
+  report(notice);
 
-  setQueryStopFlag(false);
-  view_.setCaption(control::kStartButton, kRunning);
-  struct RunScope {
-    LookupEngine& engine;
-    explicit RunScope(LookupEngine& e) : engine(e) {
-      ++engine.activeLookups_;
-      ++engine.runDepth_;
-    }
-    ~RunScope() {
-      --engine.activeLookups_;
-      --engine.runDepth_;
-    }
-  } scope(*this);
-
+  // Every address shows at once, not yet queried.
   view_.deleteAllRows();
-  RowWriter writer(*this, -1);
-  const RunTallies tallies = runCore(request, writer);
-  view_.setCaption(control::kStartButton, idleCaption());
-  showEndMessage(tallies, request.saveFolder);
+  std::vector<long long> ids;
+  ids.reserve(picked.addresses.size());
+  for (const Text& address : picked.addresses)
+    ids.push_back(view_.rowId(view_.appendRow(address, kImagePending)));
+  runRows(std::move(ids), std::move(picked.addresses));
 }
 
-void LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder) {
+void LookupEngine::runRows(std::vector<long long> ids, std::vector<Text> addresses) {
+  static const Text kRunning = gbk("停止查询");
+  static const Text kAgain1 = gbk("重新查询未完成的 ");
+  static const Text kAgain2 = gbk(" 个邮箱");
+  while (!addresses.empty()) {
+    LookupRequest request = requestFromControls();
+    request.addresses = std::move(addresses);
+    setQueryStopFlag(false);
+    view_.setCaption(control::kStartButton, kRunning);
+    RunTallies tallies;
+    {
+      struct RunScope {
+        LookupEngine& engine;
+        explicit RunScope(LookupEngine& e) : engine(e) {
+          engine.lookupBegins();
+          ++engine.runDepth_;
+        }
+        ~RunScope() {
+          engine.lookupEnds();
+          --engine.runDepth_;
+        }
+      } scope(*this);
+      RowWriter writer(*this, ids);
+      tallies = runCore(request, writer);
+      view_.setCaption(control::kStartButton, idleCaption());
+    }
+
+    // The rows of this run that did not complete and are still there.
+    std::vector<long long> again;
+    addresses.clear();
+    for (long long id : ids) {
+      const int row = view_.rowOfId(id);
+      if (row < 0)
+        continue;
+      const int image = view_.rowImage(row);
+      if (image == kImageFound || image == kImageNone)
+        continue;
+      again.push_back(id);
+      addresses.push_back(view_.cellText(row, 0));
+    }
+    if (!showEndMessage(tallies, request.saveFolder, static_cast<int>(again.size())) ||
+        view_.caption(control::kStartButton) != idleCaption() || !allowed(UserAction::kStart))
+      return;
+    ids = std::move(again);
+    LookupProgress notice;
+    notice.stage = LookupProgress::Stage::kNotice;
+    notice.notice = kAgain1 + std::to_string(ids.size()) + kAgain2;
+    report(notice);
+  }
+}
+
+bool LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder, int again) {
   static const Text kFinished = gbk("查询完成！");
   static const Text kNothingCompleted = gbk("查询结束，没有邮箱查询完成。");
   static const Text kNotCompleted1 = gbk("\r\n其中 ");
@@ -380,6 +513,8 @@ void LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder)
   static const Text kKept = gbk("\r\n无法识别的页面已保存到：");
   static const Text kUnsaved1 = gbk("\r\n有 ");
   static const Text kUnsaved2 = gbk(" 个结果文件未能保存到：");
+  static const Text kAgain1 = gbk("\r\n\r\n是否现在重新查询这 ");
+  static const Text kAgain2 = gbk(" 个邮箱？");
 
   const int notCompleted = tallies.failed + tallies.incomplete + tallies.stopped;
   // All completed and saved: exactly the message it always was.
@@ -399,7 +534,17 @@ void LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder)
   }
   if (tallies.unsaved > 0)
     message += kUnsaved1 + std::to_string(tallies.unsaved) + kUnsaved2 + folder;
-  view_.messageBox(message, infoTitle(), mb::kOk | mb::kIconInformation | mb::kSystemModal, false);
+  if (again == 0) {
+    view_.messageBox(message, infoTitle(), mb::kOk | mb::kIconInformation | mb::kSystemModal,
+                     false);
+    return false;
+  }
+  // A Return that only meant to close the message starts nothing.
+  message += kAgain1 + std::to_string(again) + kAgain2;
+  return view_.messageBox(
+             message, infoTitle(),
+             mb::kYesNo | mb::kIconInformation | mb::kDefaultButton2 | mb::kSystemModal,
+             false) == mb::kIdYes;
 }
 
 LookupResult LookupEngine::queryAddress(int row) {
@@ -411,10 +556,10 @@ LookupResult LookupEngine::queryAddress(int row) {
     return result;
 
   struct Active {
-    int& count;
-    explicit Active(int& c) : count(c) { ++count; }
-    ~Active() { --count; }
-  } active(activeLookups_);
+    LookupEngine& engine;
+    explicit Active(LookupEngine& e) : engine(e) { engine.lookupBegins(); }
+    ~Active() { engine.lookupEnds(); }
+  } active(*this);
   // Outside a run a single query is a fresh start: the stop of a run that
   // ended before it does not reach it.
   if (runDepth_ == 0) {
@@ -423,16 +568,24 @@ LookupResult LookupEngine::queryAddress(int row) {
   }
 
   LookupRequest request = requestFromControls();
-  request.save = false;
   request.addresses.push_back(view_.cellText(row, 0));
   const long long id = view_.rowId(row);
   view_.setRowImage(row, kImagePending);
   view_.setRowNote(row, Text());
   view_.setCellText(row, 1, kQuerying);
 
-  RowWriter writer(*this, id);
+  RowWriter writer(*this, id, request);
   runCore(request, writer);
   return writer.lastResult();
+}
+
+Text pageLimitNote(const LookupResult& result) {
+  static const Text kRead = gbk("已查 ");
+  static const Text kLimit = gbk(" 页（页数上限）");
+  if (!result.completed() || result.announcedPages <= result.pages)
+    return Text();
+  return kRead + std::to_string(result.pages) + "/" + std::to_string(result.announcedPages) +
+         kLimit;
 }
 
 }  // namespace qarvo

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/lookup_core.h"
 #include "engine/lookup_outcome.h"
@@ -31,13 +32,22 @@ class LookupEngine {
   ~LookupEngine();
 
   // Click on 按钮开始查询: starts a run, or requests a stop of the active one.
+  // The list's addresses become rows not yet queried at once; a run that
+  // ends with rows that did not complete offers to ask them again (是 runs
+  // just those rows, the others keep their results).
   void runQueries();
+  // A list was entered in the list-entry window: its addresses show at once
+  // as rows not yet queried, and the status line says how many were taken.
+  // While something runs the rows are left alone and the status line says
+  // when the list is used.
+  void showEnteredList();
   // Looks up the address of one report-list row (also the right-click query)
   // and says how it ended. The row shows the outcome: its image, the domains,
   // and for a look-up that did not complete a note (and, without domains, the
-  // note in the result cell). A fresh start: a stop of an earlier run does not
-  // reach it. Refused (kStopped, nothing touched) while the list is sorted or
-  // saved.
+  // note in the result cell). A completed result is saved as a run saves it
+  // when auto-save is ticked, and the status line's tallies follow the rows.
+  // A fresh start: a stop of an earlier run does not reach it. Refused
+  // (kStopped, nothing touched) while the list is sorted or saved.
   LookupResult queryAddress(int row);
   // Click on a column header of 超级列表框. Refused while any look-up runs;
   // true when the list was sorted.
@@ -49,8 +59,12 @@ class LookupEngine {
   // Click / right button on 按钮自动保存路径.
   void chooseAutoSaveFolder();
   void openAutoSaveFolder();
-  // Click on 按钮保存查询结果.
+  // Click on 按钮保存查询结果: the completed rows as text files; the message
+  // says how many files were written and how many rows were passed over.
   void saveResults();
+  // Click on 按钮导出表格: every row in one CSV file (UTF-8 with a byte-order
+  // mark), by default in the result folder beside the text files.
+  void exportResultTable();
   // Double-click on 超级列表框.
   void openResultPage();
   // Clicks on the header pictures.
@@ -103,6 +117,15 @@ class LookupEngine {
   // Runs `request` through the core with this engine's clock, fetcher and
   // session, telling `listener`.
   RunTallies runCore(const LookupRequest& request, LookupListener& listener);
+  // Runs the addresses of the rows `ids` (one each, in order), offering to
+  // ask the ones that did not complete again at the end.
+  void runRows(std::vector<long long> ids, std::vector<Text> addresses);
+  // Counts a look-up in or out; the settings it read stay locked meanwhile.
+  void lookupBegins();
+  void lookupEnds();
+  // The found / none / not completed rows of the list, as the status line
+  // shows them.
+  void countRows(LookupProgress* progress);
   // The controls a look-up depends on, read once.
   LookupRequest requestFromControls() const;
   // Refuses `action` when the policy says so, telling the user why.
@@ -111,7 +134,9 @@ class LookupEngine {
   bool signIn(const ServiceDescription& service, Text* cookies);
   bool passWall(const ServiceDescription& service, const Text& keptPage, const std::string& url,
                 Text* cookies);
-  void showEndMessage(const RunTallies& tallies, const Text& folder);
+  // True when the user asked to look up the `again` rows that did not
+  // complete once more.
+  bool showEndMessage(const RunTallies& tallies, const Text& folder, int again);
 
   MainWindowView& view_;
   ServiceEndpoints endpoints_;
@@ -132,6 +157,16 @@ class LookupEngine {
   float fetchTimeoutSeconds_ = 30.0f;
   PageFetcher pageFetcher_;
   ProgressListener progress_;
+  // The tallies the status line shows, counted from the rows.
+  int shownFound_ = 0, shownNone_ = 0, shownFailed_ = 0;
 };
+
+// What a completed result cut short by the page limit says (GBK):
+// "已查 1/13 页（页数上限）"; empty for any other result.
+Text pageLimitNote(const LookupResult& result);
+// The CSV of the report list (UTF-8, byte-order mark, CR LF): a heading, then
+// one line per address and domain with the row's outcome and note; a row
+// without domains once.
+std::string resultTableCsv(const MainWindowView& view);
 
 }  // namespace qarvo

@@ -22,6 +22,7 @@ inline constexpr std::string_view kChinazRadio = "单选框站长";
 inline constexpr std::string_view kMaxPagesEdit = "编辑框最多查询页数";
 inline constexpr std::string_view kIntervalEdit = "编辑框间隔秒";
 inline constexpr std::string_view kSaveResultsButton = "按钮保存查询结果";
+inline constexpr std::string_view kExportButton = "按钮导出表格";
 inline constexpr std::string_view kAutoSaveCheck = "选择框查询时自动保存";
 inline constexpr std::string_view kAutoSaveFolderButton = "按钮自动保存路径";
 inline constexpr std::string_view kReportList = "超级列表框";
@@ -35,6 +36,7 @@ namespace mb {
 inline constexpr unsigned kOk = 0x0;
 inline constexpr unsigned kYesNo = 0x4;
 inline constexpr unsigned kIconInformation = 0x40;
+inline constexpr unsigned kDefaultButton2 = 0x100;  // Return answers 否 (No)
 inline constexpr unsigned kSystemModal = 0x1000;
 inline constexpr unsigned kTaskModal = 0x2000;
 inline constexpr int kIdOk = 1;
@@ -81,7 +83,8 @@ class MainWindowView {
     return id >= 0 && id < rowCount() ? static_cast<int>(id) : -1;
   }
   // A note on a row that is not part of its cells: why its look-up did not
-  // complete. The window shows it with the row; it is never saved.
+  // complete, or that a completed one stopped at the page limit. The window
+  // shows it with the row; it is never saved in the text files.
   virtual Text rowNote(int row) const {
     (void)row;
     return Text();
@@ -108,6 +111,9 @@ class MainWindowView {
   virtual Text clipboardText() = 0;
   // The folder dialog: returns the chosen folder, or empty text on cancel.
   virtual Text chooseFolder(const Text& initialPath, const Text& title, unsigned flags) = 0;
+  // The save-file dialog: returns the file chosen, or empty text on cancel.
+  // An existing file is chosen only once the user agreed to replace it.
+  virtual Text chooseSaveFile(const Text& initialPath, const Text& title) = 0;
   // Opens a URL or a file with the desktop's default handler.
   virtual void openDocument(const std::string& target) = 0;
   // Opens a folder in the desktop's file manager, or starts a program.

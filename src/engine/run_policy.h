@@ -11,14 +11,17 @@
 //   stop                 | -       | allowed  | allowed      | -       | -
 //   right-click query    | allowed | allowed  | allowed      | refused | refused
 //   sort                 | allowed | refused  | refused      | refused | refused
-//   save                 | allowed | allowed  | allowed      | refused | refused
+//   save, export table   | allowed | allowed  | allowed      | refused | refused
 //   edit the list        | allowed | queued   | allowed      | allowed | allowed
 //   service, limits,     | allowed | queued   | queued       | allowed | allowed
 //     folder
 //   close the window     | allowed | stops the work first, then closes
 //
 // "queued": the change is kept and the next run uses it; the run in progress
-// read its settings when it started and goes on with them. A refusal is told
+// read its settings when it started and goes on with them. The service, the
+// number boxes, auto-save and its folder are moreover disabled while a
+// look-up runs (LookupEngine), so a change cannot seem to reach it; an
+// entered list shows as rows only once nothing runs. A refusal is told
 // in the status line, never in a message box (a box opened from a pumped
 // event would hold up the work beneath it until it closes).
 #pragma once
