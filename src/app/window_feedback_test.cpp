@@ -450,7 +450,6 @@ TEST_F(WindowRunTest, AnEnteredListShowsAtOnceAndARunLocksTheSettingsItRead) {
   ASSERT_TRUE(entry.seen);
   ASSERT_EQ(window->rowCount(), 2);
   EXPECT_EQ(window->rowImage(1), kImagePending);
-  EXPECT_EQ(window->reportList()->topLevelItem(1)->toolTip(0), QStringLiteral("尚未查询"));
   EXPECT_EQ(status(), QStringLiteral("已读取 2 个邮箱（去掉重复 1 个）"));
   EXPECT_TRUE(fakes.requests().empty());
 
@@ -479,7 +478,6 @@ TEST_F(WindowRunTest, AnEnteredListShowsAtOnceAndARunLocksTheSettingsItRead) {
   // A result cut short by the page limit says so, in the tip and the status
   // line, and is no less saved.
   const QString cut = QStringLiteral("2 个域名，已查 1/13 页（页数上限）");
-  EXPECT_EQ(window->rowImage(0), kImageFound);
   EXPECT_EQ(window->reportList()->topLevelItem(0)->toolTip(0), cut);
   EXPECT_EQ(window->reportList()->topLevelItem(0)->toolTip(1), cut);
   EXPECT_TRUE(status().contains(QStringLiteral("1 个邮箱达到页数上限，未查完全部页")))
