@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
+#include <map>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -438,8 +439,22 @@ class CommandListener : public LookupListener {
               now + std::chrono::milliseconds(event.pauseMs), now);
         }
         break;
-      case Stage::kAddressEnded:
-        addressEnded(index - 1, *event.result, event.saved);
+      case Stage::kAddressEnded: {
+        // A result the run may ask again waits until it stands (a later
+        // address ended otherwise, or the run did), so that an address is
+        // written and counted once.
+        const int position = index - 1;
+        held_.erase(position);
+        if (mayBeAskedAgain(*event.result)) {
+          held_[position] = {*event.result, event.saved};
+        } else {
+          writeHeldBefore(position);
+          addressEnded(position, *event.result, event.saved);
+        }
+        break;
+      }
+      case Stage::kRunEnded:
+        writeHeldBefore(INT_MAX);
         break;
       case Stage::kNotice:
         display_.problem(gbkToUtf8(event.notice));
@@ -532,6 +547,15 @@ class CommandListener : public LookupListener {
     return result;
   }
 
+  // Writes the held results of the addresses before `position`: the run
+  // has gone past them, so they stand.
+  void writeHeldBefore(int position) {
+    while (!held_.empty() && held_.begin()->first < position) {
+      auto held = held_.extract(held_.begin());
+      addressEnded(held.key(), held.mapped().first, held.mapped().second);
+    }
+  }
+
   void addressEnded(int position, const LookupResult& result, bool saved) {
     const ListedAddress& entry = entries_[position];
     const bool skipped = fromJournal_ && !result.history.fromHistory;
@@ -593,6 +617,7 @@ class CommandListener : public LookupListener {
     }
   }
 
+  std::map<int, std::pair<LookupResult, bool>> held_;  // by position: result, saved
   const CommandOptions& options_;
   const unsigned char asked_;
   const std::vector<ListedAddress>& entries_;

@@ -107,6 +107,22 @@ TEST_F(LookupProgramTest, FailedAndIncompleteAddressesWriteNoFileAndExitWithOne)
   EXPECT_EQ(fileText(path("results/good@a.com.txt")), "good.com");
 }
 
+TEST_F(LookupProgramTest, AddressesAskedAgainAfterAnOutageAreWrittenAndCountedOnce) {
+  // Ten empty answers each: three addresses in a row cannot reach the
+  // service, the run waits 15 s and asks them again, and they come.
+  for (const char* address : {"a@x.com", "b@x.com", "c@x.com"})
+    fakes_.setAddress(
+        FakeSite::kAizhan, address,
+        {.domains = {std::string("d-") + address[0] + ".com"}, .emptyAnswers = {{1, 10}}});
+  writeFile("list.txt", "a@x.com\nb@x.com\nc@x.com\n");
+  Outcome run = runProgram({"-s", "aizhan", "--wait-offline", "1m", path("list.txt")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(kCsvHeader) + "a@x.com,d-a.com,found,1,,0" + fresh() +
+                         "b@x.com,d-b.com,found,1,,0" + fresh() + "c@x.com,d-c.com,found,1,,0" +
+                         fresh());
+  EXPECT_NE(run.err.find("done: 3 of 3 addresses, 3 found"), std::string::npos) << run.err;
+}
+
 TEST_F(LookupProgramTest, AddressesArePickedOutOfPastedTextEachOnce) {
   fakes_.setAddress(FakeSite::kAizhan, "sales@demo-trade.com", {.domains = {"demo-trade.com"}});
   writeFile("list.txt",

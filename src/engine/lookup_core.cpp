@@ -280,6 +280,13 @@ bool metUnrecognised(const LookupResult& result) {
 
 }  // namespace
 
+bool mayBeAskedAgain(const LookupResult& result) {
+  if (failedToConnect(result) || metUnrecognised(result))
+    return true;
+  return std::any_of(result.answers.begin(), result.answers.end(),
+                     [](const LookupResult& answer) { return mayBeAskedAgain(answer); });
+}
+
 void MonotonicClock::sleepUntil(TimePoint deadline, const StopFlag& stop) {
   for (;;) {
     processPendingEvents();

@@ -192,6 +192,13 @@ LookupResult lookUpAddress(const Text& address, const LookupRequest& request,
 // fetchServicePage are).
 RunTallies runLookups(const LookupRequest& request, LookupContext& context);
 
+// A result the run may still replace: one of a row of addresses that could
+// not reach the service or met pages the program does not recognise, which
+// the run asks again once the service is back or the wall is passed. A
+// front end that writes results as they come holds such a one until a
+// later address ends or the run does.
+bool mayBeAskedAgain(const LookupResult& result);
+
 // The interval in whole milliseconds from the seconds a user typed
 // (fractions allowed, truncated; text that is no number counts as 0).
 int intervalMilliseconds(TextView seconds);
