@@ -32,10 +32,13 @@ int countLines(const std::string& text) {
 
 class FakeServicesProgram {
  public:
-  FakeServicesProgram() {
+  // `caFile`: where the fakes write the authority their https certificate
+  // comes from.
+  explicit FakeServicesProgram(const std::string& caFile) {
     for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
       const int port = 20000 + QRandomGenerator::global()->bounded(20000);
-      process_.start(QARVO_FAKE_SERVICES_PATH, {QString::number(port)});
+      process_.start(QARVO_FAKE_SERVICES_PATH,
+                     {QString::number(port), "--ca-file", QString::fromStdString(caFile)});
       if (!process_.waitForStarted(5000))
         continue;
       // The banner comes once it listens.
@@ -70,14 +73,19 @@ QMessageBox* openMessageBox() {
 }
 
 TEST(OfflineDemoTest, AWholeLookUpThroughTheFakeServicesProxy) {
-  FakeServicesProgram fakes;
+  apptest::ScratchProgramFolder program;
+  const std::string caFile = program.native("fakes-ca.pem");
+  FakeServicesProgram fakes(caFile);
   ASSERT_NE(fakes.port(), 0) << "the fake services did not start";
+  // The services' pages over https through the proxy, the sign-in page over
+  // http, as the README starts the program.
   const std::string proxy = "http://127.0.0.1:" + std::to_string(fakes.port());
   setenv("http_proxy", proxy.c_str(), 1);
+  setenv("https_proxy", proxy.c_str(), 1);
+  setenv("SSL_CERT_FILE", caFile.c_str(), 1);
   unsetenv("no_proxy");
   unsetenv("NO_PROXY");
 
-  apptest::ScratchProgramFolder program;
   MainWindow window(nullptr);  // the real host names
   window.engine().setWaitHook([](int) { QCoreApplication::processEvents(); });
   window.show();
@@ -134,13 +142,15 @@ TEST(OfflineDemoTest, AWholeLookUpThroughTheFakeServicesProxy) {
   EXPECT_EQ(countLines(window.cellText(1, 1)), 12 * 20);
   EXPECT_EQ(window.cellText(2, 1), "zhangwei.cn\r\nweizhang.com");
   EXPECT_EQ(window.engine().serviceCookieText(), "chinaz_auth=signed-in");
-  EXPECT_NE(fakes.log().find("GET http://whois.chinaz.com/reverse?host=hostmaster%40big-holding."
+  EXPECT_NE(fakes.log().find("GET https://whois.chinaz.com/reverse?host=hostmaster%40big-holding."
                              "com&ddlSearchMode=1&st=&startDay=&endDay=&wTimefilter=$wTimefilter&"
                              "page=12 -> 200"),
             std::string::npos);
   EXPECT_EQ(apptest::readFile(folder + "/hostmaster@big-holding.com.txt"), window.cellText(1, 1));
   EXPECT_EQ(apptest::readFile(folder + "/admin@example-shop.cn.txt"), window.cellText(0, 1));
   unsetenv("http_proxy");
+  unsetenv("https_proxy");
+  unsetenv("SSL_CERT_FILE");
 }
 
 }  // namespace
