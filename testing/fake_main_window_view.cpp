@@ -23,6 +23,8 @@ FakeMainWindowView::FakeMainWindowView() {
   contents_[std::string(control::kIntervalEdit)] = "0";
   checked_[std::string(control::kAizhanRadio)] = true;
   checked_[std::string(control::kChinazRadio)] = false;
+  checked_[std::string(control::kBothRadio)] = false;
+  contents_[std::string(control::kSkipDaysEdit)] = "7";
   checked_[std::string(control::kAutoSaveCheck)] = true;
   visible_[std::string(control::kBrowser)] = false;
 }
@@ -153,6 +155,7 @@ bool FakeMainWindowView::startProgram(const Text& path) {
 void FakeMainWindowView::selectAizhan(bool aizhan) {
   setChecked(control::kAizhanRadio, aizhan);
   setChecked(control::kChinazRadio, !aizhan);
+  setChecked(control::kBothRadio, false);
 }
 
 void FakeMainWindowView::setRows(const std::vector<std::vector<Text>>& table) {

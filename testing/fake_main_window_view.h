@@ -22,6 +22,7 @@ class FakeMainWindowView : public MainWindowView {
     std::vector<Text> cells;
     int image = -1;
     Text note;
+    RowStory story;
     long long id = -1;  // the row's identity; not part of its content
     bool operator==(const Row& other) const {
       return cells == other.cells && image == other.image && note == other.note;
@@ -73,6 +74,13 @@ class FakeMainWindowView : public MainWindowView {
   int rowOfId(long long id) const override;
   Text rowNote(int row) const override;
   void setRowNote(int row, const Text& note) override;
+  RowStory rowStory(int row) const override {
+    return row >= 0 && row < rowCount() ? rows[static_cast<size_t>(row)].story : RowStory();
+  }
+  void setRowStory(int row, const RowStory& story) override {
+    if (row >= 0 && row < rowCount())
+      rows[static_cast<size_t>(row)].story = story;
+  }
 
   bool browserNavigate(const std::string& url) override;
   Text browserCookieText() override;

@@ -15,11 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "app/address_history.h"
 #include "app/embedded_browser.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
 #include "app/startup.h"
 #include "app/translations.h"
+#include "engine/lookup_history.h"
 #include "engine/service_description.h"
 #include "platform/code_page.h"
 #include "platform/file_places.h"
@@ -129,6 +131,15 @@ int main(int argc, char** argv) {
         text += QString::fromStdString(problem) + QLatin1Char('\n');
       QMessageBox::warning(nullptr, QString::fromUtf8(qarvo::kProgramName), text);
     }
+    // The history of look-ups, opened once; the window works without it
+    // when it cannot be used, and says why once.
+    qarvo::LookupHistory history;
+    if (const qarvo::Text message = qarvo::openWindowHistory(history, qarvo::historyPath());
+        !message.empty())
+      QMessageBox::warning(nullptr, QString::fromUtf8(qarvo::kProgramName),
+                           qarvo::toDisplay(message));
+    if (history.isOpen())
+      window.engine().setHistory(&history);
     closeOnEndSignals(&window);
     window.show();
     result = app.exec();

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 #include <chrono>
@@ -115,6 +116,9 @@ void MainWindow::bindEvents() {
       runWork([this, row] { engine_.queryAddress(row); });
   });
   list->viewport()->installEventFilter(this);
+  // The right-click looks the row up again; its history is a key away.
+  connect(new QShortcut(QKeySequence(QStringLiteral("Ctrl+H")), this), &QShortcut::activated, this,
+          [this] { showRowHistory(); });
   connect(list->header(), &QHeaderView::sectionClicked, this,
           [this](int column) { onHeaderClicked(column); });
 

@@ -82,6 +82,8 @@ class MainWindow : public QWidget, public MainWindowView {
   QLabel* statusLine() const { return statusLine_; }
   // The line above the browser pane while it is shown for the sign-in.
   QLabel* signInBanner() const { return signInBanner_; }
+  // Ctrl+H: the selected row's address in the history (address_history.cpp).
+  void showRowHistory();
 
   // MainWindowView.
   Text caption(std::string_view control) const override;
@@ -116,6 +118,8 @@ class MainWindow : public QWidget, public MainWindowView {
   int rowOfId(long long id) const override { return results_->rowOfId(id); }
   Text rowNote(int row) const override { return results_->rowNote(row); }
   void setRowNote(int row, const Text& note) override { results_->setRowNote(row, note); }
+  RowStory rowStory(int row) const override { return results_->rowStory(row); }
+  void setRowStory(int row, const RowStory& story) override { results_->setRowStory(row, story); }
   // The browser pane and the desktop (main_window_desktop.cpp).
   bool browserNavigate(const std::string& url) override;
   void setBrowserBanner(const Text& text) override;

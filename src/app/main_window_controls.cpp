@@ -155,12 +155,18 @@ void MainWindow::buildControls() {
     inputButton->setIconSize(size);
   }
 
+  // The services, one above the other beside the start button: either one,
+  // or both side by side.
   auto* aizhan = new QRadioButton(this);
   add(aizhan, "单选框爱站");
-  aizhan->setGeometry(768, 96, 112, 24);
+  aizhan->setGeometry(768, 96, 112, 18);
   auto* chinaz = new QRadioButton(this);
   add(chinaz, "单选框站长");
-  chinaz->setGeometry(768, 120, 112, 24);
+  chinaz->setGeometry(768, 114, 112, 18);
+  auto* both = new QRadioButton(this);
+  add(both, "单选框两者");
+  both->setGeometry(768, 132, 112, 18);
+  both->setToolTip(QStringLiteral("两个服务同时查询，合并结果并标明每个域名的来源"));
 
   auto* label1 = new QLabel(this);
   add(label1, "标签1");
@@ -189,6 +195,29 @@ void MainWindow::buildControls() {
     });
     edit->installEventFilter(this);
   }
+
+  // Addresses looked up lately are answered from the history, without a
+  // request: in the header band's free right-hand part.
+  auto* skipRecent = new QCheckBox(header_);
+  add(skipRecent, "选择框跳过查过的邮箱");
+  skipRecent->setGeometry(844, 62, 56, 22);
+  auto* skipDays = new QLineEdit(header_);
+  add(skipDays, "编辑框跳过天数");
+  skipDays->setGeometry(900, 62, 36, 22);
+  auto* skipLabel = new QLabel(header_);
+  add(skipLabel, "标签跳过天数");
+  skipLabel->setGeometry(940, 62, 100, 22);
+  auto* daysValidator = new QIntValidator(1, 365, skipDays);
+  daysValidator->setLocale(QLocale::c());
+  skipDays->setValidator(daysValidator);
+  connect(skipDays, &QLineEdit::textChanged, skipDays, [skipDays] {
+    if (skipDays->hasAcceptableInput())
+      skipDays->setProperty(kLastAcceptableKey, skipDays->text());
+  });
+  skipDays->installEventFilter(this);
+  for (QWidget* part : std::initializer_list<QWidget*>{skipRecent, skipDays, skipLabel})
+    part->setToolTip(
+        QStringLiteral("这些天内查询完成过的邮箱直接用查询历史中的结果，不再发送请求"));
 
   auto* saveButton = new QPushButton(this);
   add(saveButton, "按钮保存查询结果");
@@ -259,6 +288,10 @@ void MainWindow::buildControls() {
   setCaption(control::kStartButton, gbk("开始查询"));
   setCaption(control::kAizhanRadio, gbk("aizhan.com"));
   setCaption(control::kChinazRadio, gbk("chinaz.com"));
+  setCaption(control::kBothRadio, gbk("两者"));
+  setCaption(control::kSkipRecentCheck, gbk("跳过"));
+  setCaption("标签跳过天数", gbk("天内查过的邮箱"));
+  setContent(control::kSkipDaysEdit, gbk("7"));
   setCaption("标签1", gbk("最多查询页数："));
   setCaption("标签2", gbk("每页间隔秒数："));
   setCaption(control::kAutoSaveCheck, gbk("查询时自动保存"));
@@ -287,7 +320,11 @@ void MainWindow::buildControls() {
                            "标签1",
                            "标签2",
                            "超级列表框",
-                           "浏览器"}) {
+                           "浏览器",
+                           "单选框两者",
+                           "选择框跳过查过的邮箱",
+                           "编辑框跳过天数",
+                           "标签跳过天数"}) {
     formOrder_.push_back(control(utf8));
   }
 }

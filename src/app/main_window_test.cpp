@@ -73,8 +73,9 @@ TEST(MainWindowTest, ControlsSitAtTheirFixedPlaces) {
   EXPECT_EQ(geometryOf(window, "链接软件主页"), QRect(576, 64, 64, 24));
   EXPECT_EQ(geometryOf(window, "按钮开始查询"), QRect(192, 96, 440, 50));
   EXPECT_EQ(geometryOf(window, "按钮输入"), QRect(640, 96, 96, 50));
-  EXPECT_EQ(geometryOf(window, "单选框爱站"), QRect(768, 96, 112, 24));
-  EXPECT_EQ(geometryOf(window, "单选框站长"), QRect(768, 120, 112, 24));
+  EXPECT_EQ(geometryOf(window, "单选框爱站"), QRect(768, 96, 112, 18));
+  EXPECT_EQ(geometryOf(window, "单选框站长"), QRect(768, 114, 112, 18));
+  EXPECT_EQ(geometryOf(window, "单选框两者"), QRect(768, 132, 112, 18));
   EXPECT_EQ(geometryOf(window, "标签1"), QRect(888, 96, 112, 24));
   EXPECT_EQ(geometryOf(window, "编辑框最多查询页数"), QRect(1000, 96, 40, 24));
   EXPECT_EQ(geometryOf(window, "标签2"), QRect(888, 120, 112, 24));

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/artwork.h"
+#include "app/domain_lines_delegate.h"
 #include "app/qt_text.h"
 #include "engine/lookup_outcome.h"
 
@@ -22,6 +23,11 @@ constexpr int kGbkRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;
 constexpr int kNoteRole = Qt::UserRole + 3;
 constexpr int kIdRole = Qt::UserRole + 4;
+// The row's story (row_story.h): its tooltip lines on column 0, the marks of
+// new domains and the history flag on column 1, where they are drawn.
+constexpr int kStoryTipRole = Qt::UserRole + 5;
+constexpr int kNewLinesRole = Qt::UserRole + 6;
+constexpr int kFromHistoryRole = Qt::UserRole + 7;
 
 // Row images at the top of a row, beside the address, as the texts are.
 class TopAlignedDelegate final : public QStyledItemDelegate {
@@ -67,6 +73,8 @@ ResultList::ResultList(QWidget* parent, std::function<bool()> lookupActive)
   // by pixel so that every line can be brought into view.
   list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   list_->setItemDelegate(new TopAlignedDelegate(list_));
+  list_->setItemDelegateForColumn(1,
+                                  new DomainLinesDelegate(list_, kNewLinesRole, kFromHistoryRole));
   list_->verticalScrollBar()->setSingleStep(20);
   list_->installEventFilter(this);
 
@@ -163,6 +171,30 @@ void ResultList::setRowNote(int row, const Text& note) {
   // Why the look-up did not complete, where the pointer rests on the row.
   // The address cell's tip also gives the domain count.
   item->setToolTip(1, toDisplay(note));
+  refreshAddressTip(row);
+}
+
+RowStory ResultList::rowStory(int row) const {
+  const QTreeWidgetItem* item = list_->topLevelItem(row);
+  RowStory story;
+  if (item == nullptr)
+    return story;
+  story.tip = gbkData(item, 0, kStoryTipRole);
+  const QByteArray marks = item->data(1, kNewLinesRole).toByteArray();
+  story.newLines.assign(marks.begin(), marks.end());
+  story.fromHistory = item->data(1, kFromHistoryRole).toBool();
+  return story;
+}
+
+void ResultList::setRowStory(int row, const RowStory& story) {
+  QTreeWidgetItem* item = list_->topLevelItem(row);
+  if (item == nullptr)
+    return;
+  item->setData(0, kStoryTipRole, bytesOf(story.tip));
+  item->setData(1, kNewLinesRole,
+                QByteArray(reinterpret_cast<const char*>(story.newLines.data()),
+                           static_cast<qsizetype>(story.newLines.size())));
+  item->setData(1, kFromHistoryRole, story.fromHistory);
   refreshAddressTip(row);
 }
 
@@ -276,6 +308,13 @@ void ResultList::refreshAddressTip(int row) {
     tip += (completed ? u'，' : u'\n') + toDisplay(Text(note.constData(), size_t(note.size())));
     if (completed)
       item->setToolTip(1, tip);
+  }
+  // Who listed what, what changed since the last look-up, where it came
+  // from: on both cells.
+  if (const QByteArray story = item->data(0, kStoryTipRole).toByteArray(); !story.isEmpty()) {
+    tip += u'\n' + toDisplay(Text(story.constData(), size_t(story.size())));
+    tip += QStringLiteral("\nCtrl+H：查看这个邮箱的查询历史");
+    item->setToolTip(1, tip);
   }
   item->setToolTip(0, tip);
 }

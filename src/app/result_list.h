@@ -14,6 +14,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/row_story.h"
 #include "platform/text.h"
 
 class QTreeWidget;
@@ -43,6 +44,8 @@ class ResultList final : public QObject {
   void setRowImage(int row, int image);
   Text rowNote(int row) const;
   void setRowNote(int row, const Text& note);
+  RowStory rowStory(int row) const;
+  void setRowStory(int row, const RowStory& story);
   long long rowId(int row) const;
   int rowOfId(long long id) const;
   void ensureRowVisible(int row);

@@ -24,6 +24,10 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
 
 void StatusLine::onProgress(const LookupProgress& progress) {
   using Stage = LookupProgress::Stage;
+  if (progress.part != 0 && progress.stage != Stage::kNotice) {
+    showPart(progress);
+    return;
+  }
   const QString address = toDisplay(progress.address);
   if (progress.total > 0) {
     tallyText_ = QStringLiteral("已找到 %1 个，无结果 %2 个，失败 %3 个")
@@ -37,6 +41,8 @@ void StatusLine::onProgress(const LookupProgress& progress) {
   }
   switch (progress.stage) {
     case Stage::kRunStarted:
+      partText_[0].clear();
+      partText_[1].clear();
       tallyText_.clear();
       cutShort_ = 0;
       statusText_ = QStringLiteral("开始查询，共 %1 个邮箱").arg(progress.total);
@@ -117,6 +123,45 @@ void StatusLine::onProgress(const LookupProgress& progress) {
         statusText_ += QStringLiteral("，%1 个邮箱达到页数上限，未查完全部页").arg(cutShort_);
       break;
   }
+  showStatus();
+}
+
+void StatusLine::showPart(const LookupProgress& progress) {
+  using Stage = LookupProgress::Stage;
+  // Each service at its own place in the list: "爱站：第 3/10 个 a@b.cn 第 2 页".
+  const bool aizhan = progress.part == kFromAizhan;
+  QString& place = partText_[aizhan ? 0 : 1];
+  QString text = (aizhan ? QStringLiteral("爱站：") : QStringLiteral("站长：")) +
+                 (progress.index > 0 ? QStringLiteral("第 %1/%2 个 %3")
+                                           .arg(progress.index)
+                                           .arg(progress.total)
+                                           .arg(toDisplay(progress.address))
+                                     : toDisplay(progress.address));
+  switch (progress.stage) {
+    case Stage::kFetching:
+      text +=
+          progress.totalPages > 0
+              ? QStringLiteral(" 第 %1 页（共 %2 页）").arg(progress.page).arg(progress.totalPages)
+              : QStringLiteral(" 第 %1 页").arg(progress.page);
+      break;
+    case Stage::kPausing:
+      text += progress.pause == LookupProgress::Pause::kRateLimit
+                  ? QStringLiteral(" 查询过于频繁，等待 %1 秒")
+                        .arg(double(progress.pauseMs) / 1000.0, 0, 'f', 1)
+                  : QStringLiteral(" 等待 %1 秒").arg(double(progress.pauseMs) / 1000.0, 0, 'f', 1);
+      break;
+    case Stage::kPartEnded:
+      text += QStringLiteral(" 已查完");
+      break;
+    default:
+      return;  // a page read changes no place
+  }
+  place = text;
+  QStringList places;
+  for (const QString& part : partText_)
+    if (!part.isEmpty())
+      places.push_back(part);
+  statusText_ = QStringLiteral("正在查询　") + places.join(QStringLiteral("；"));
   showStatus();
 }
 

@@ -24,6 +24,8 @@ class StatusLine final : public QLabel {
 
  private:
   void showStatus();
+  // Both services asked: where each one is, from its own events.
+  void showPart(const LookupProgress& progress);
 
   QTimer* countdownTimer_ = nullptr;
   // What is being done, the pause under way, the tallies.
@@ -37,6 +39,8 @@ class StatusLine final : public QLabel {
   QString listText_;
   // Addresses of the run whose result stopped at the page limit.
   int cutShort_ = 0;
+  // Both services asked: each one's place (爱站, 站长).
+  QString partText_[2];
 };
 
 }  // namespace qarvo

@@ -227,8 +227,10 @@ void LookupEngine::openResultPage() {
   const int row = view_.selectedRow();
   if (row < 0 || row >= view_.rowCount())
     return;
-  const Service service =
-      view_.checked(control::kAizhanRadio) ? Service::kAizhan : Service::kChinaz;
+  // Both services asked: 爱站's page, as its domains come first.
+  const Service service = view_.checked(control::kAizhanRadio) || view_.checked(control::kBothRadio)
+                              ? Service::kAizhan
+                              : Service::kChinaz;
   openDocument(view_, resultPageUrl(services_.of(service), encodeAddress(view_.cellText(row, 0))));
 }
 

@@ -3,11 +3,15 @@
 
 #include "engine/lookup_engine.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "engine/address_text.h"
 #include "engine/page_extraction.h"
+#include "engine/row_story.h"
 #include "platform/code_page.h"
 #include "platform/event_pump.h"
 
@@ -30,9 +34,14 @@ const Text& infoTitle() {
 // the test hook.
 class LookupEngine::WindowClock : public LookupClock {
  public:
-  explicit WindowClock(LookupEngine& engine) : engine_(engine) {}
+  explicit WindowClock(LookupEngine& engine)
+      : engine_(engine),
+        hooked_(bool(engine.waitHook_)),
+        windowThread_(std::this_thread::get_id()) {}
   TimePoint now() override { return std::chrono::steady_clock::now(); }
   void sleepUntil(TimePoint deadline, const StopFlag& stop) override {
+    if (offWindowThread())
+      return;
     if (engine_.waitHook_) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now());
       wait(std::max(left, std::chrono::milliseconds(0)), stop);
@@ -41,6 +50,8 @@ class LookupEngine::WindowClock : public LookupClock {
     clock_.sleepUntil(deadline, stop);
   }
   void wait(std::chrono::milliseconds length, const StopFlag& stop) override {
+    if (offWindowThread())
+      return;
     if (engine_.waitHook_) {
       WaitHook hook = engine_.waitHook_;  // a pumped event may replace the member
       hook(static_cast<int>(length.count()));
@@ -50,7 +61,15 @@ class LookupEngine::WindowClock : public LookupClock {
   }
 
  private:
+  // Both services asked: the services wait on threads of their own. The
+  // steady clock serves them as it is (it pumps on the window thread only);
+  // a test's hook belongs to the window thread, so there the waits are
+  // left out, as the hook would have left them.
+  bool offWindowThread() const { return hooked_ && std::this_thread::get_id() != windowThread_; }
+
   LookupEngine& engine_;
+  const bool hooked_;
+  const std::thread::id windowThread_;
   MonotonicClock clock_;
 };
 
@@ -98,12 +117,14 @@ class LookupEngine::RowWriter : public LookupListener {
           view_.ensureRowVisible(row);
           view_.setRowImage(row, kImagePending);
           view_.setRowNote(row, Text());
+          view_.setRowStory(row, RowStory());
           view_.setCellText(row, 1, kQuerying);
         }
         break;
       case Stage::kPageRead:
         if (row >= 0 && event.domainsSoFar != nullptr) {
-          if (event.page == 1)
+          // Both services at once: each one's pages add to the union shown.
+          if (event.page == 1 || event.part != 0)
             view_.setCellText(row, 1, *event.domainsSoFar);
           else
             view_.setCellText(row, 1,
@@ -118,6 +139,7 @@ class LookupEngine::RowWriter : public LookupListener {
           view_.setRowImage(row, outcomeImage(last_.outcome));
           view_.setRowNote(row, note);
           view_.setCellText(row, 1, last_.domains.empty() ? note : last_.domains);
+          view_.setRowStory(row, rowStoryOf(last_));
         }
         if (!single()) {
           static const Text kRunning = gbk("停止查询");
@@ -238,13 +260,19 @@ RunTallies LookupEngine::runCore(const LookupRequest& request, LookupListener& l
                         .stop = stopRequested_,
                         .fetch = pageFetcher_ ? pageFetcher_ : PageFetcher(fetchServicePage),
                         .fetchTimeoutSeconds = fetchTimeoutSeconds_,
-                        .keepPages = keepPages_};
+                        .keepPages = keepPages_,
+                        .history = history_};
   return runLookups(request, context);
 }
 
 LookupRequest LookupEngine::requestFromControls() const {
   LookupRequest request;
   request.service = view_.checked(control::kAizhanRadio) ? Service::kAizhan : Service::kChinaz;
+  request.both = view_.checked(control::kBothRadio);
+  if (view_.checked(control::kSkipRecentCheck)) {
+    const int days = std::clamp(leadingInteger(view_.content(control::kSkipDaysEdit)), 1, 365);
+    request.maxAge = std::chrono::hours(24) * days;
+  }
   request.pageLimit = leadingInteger(view_.content(control::kMaxPagesEdit));
   request.intervalMs = intervalMilliseconds(view_.content(control::kIntervalEdit));
   request.save = view_.checked(control::kAutoSaveCheck);
@@ -333,8 +361,9 @@ void LookupEngine::lookupBegins() {
   // What a look-up read when it started is locked until the last one ends:
   // a change now would only seem to change the look-ups under way.
   for (std::string_view name :
-       {control::kAizhanRadio, control::kChinazRadio, control::kMaxPagesEdit,
-        control::kIntervalEdit, control::kAutoSaveCheck, control::kAutoSaveFolderButton})
+       {control::kAizhanRadio, control::kChinazRadio, control::kBothRadio, control::kMaxPagesEdit,
+        control::kIntervalEdit, control::kAutoSaveCheck, control::kAutoSaveFolderButton,
+        control::kSkipRecentCheck, control::kSkipDaysEdit})
     view_.setEnabled(name, false);
 }
 
@@ -342,8 +371,9 @@ void LookupEngine::lookupEnds() {
   if (--activeLookups_ > 0)
     return;
   for (std::string_view name :
-       {control::kAizhanRadio, control::kChinazRadio, control::kMaxPagesEdit,
-        control::kIntervalEdit, control::kAutoSaveCheck})
+       {control::kAizhanRadio, control::kChinazRadio, control::kBothRadio, control::kMaxPagesEdit,
+        control::kIntervalEdit, control::kAutoSaveCheck, control::kSkipRecentCheck,
+        control::kSkipDaysEdit})
     view_.setEnabled(name, true);
   view_.setEnabled(control::kAutoSaveFolderButton, view_.checked(control::kAutoSaveCheck));
 }
@@ -509,6 +539,8 @@ bool LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder,
   static const Text kNotReached1 = gbk("\r\n另有 ");
   static const Text kNotReached2 = gbk(" 个邮箱未查询（查询已提前结束）。");
   static const Text kWall = gbk("\r\n服务连续返回无法识别的页面，查询已停止。");
+  static const Text kHistory1 = gbk("\r\n其中 ");
+  static const Text kHistory2 = gbk(" 个邮箱来自历史记录（近期查过，未再发送请求）。");
   static const Text kOffline = gbk("\r\n无法连接服务，查询已停止。");
   static const Text kKept = gbk("\r\n无法识别的页面已保存到：");
   static const Text kUnsaved1 = gbk("\r\n有 ");
@@ -523,6 +555,10 @@ bool LookupEngine::showEndMessage(const RunTallies& tallies, const Text& folder,
     message += kNotCompleted1 + std::to_string(notCompleted) + kNotCompleted2;
   if (tallies.notReached > 0)
     message += kNotReached1 + std::to_string(tallies.notReached) + kNotReached2;
+  if (const Text totals = serviceTotalsText(tallies); !totals.empty())
+    message += "\r\n" + totals;
+  if (tallies.fromHistory > 0)
+    message += kHistory1 + std::to_string(tallies.fromHistory) + kHistory2;
   if (tallies.endedByWall)
     message += kWall;
   if (tallies.endedOffline)
@@ -572,6 +608,7 @@ LookupResult LookupEngine::queryAddress(int row) {
   const long long id = view_.rowId(row);
   view_.setRowImage(row, kImagePending);
   view_.setRowNote(row, Text());
+  view_.setRowStory(row, RowStory());
   view_.setCellText(row, 1, kQuerying);
 
   RowWriter writer(*this, id, request);

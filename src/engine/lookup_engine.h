@@ -100,6 +100,10 @@ class LookupEngine {
   void setServices(ServiceDescriptions services) { services_ = std::move(services); }
   // Whether unrecognised pages are kept in the cache folder (default true).
   void setKeepPages(bool keep) { keepPages_ = keep; }
+  // The history runs and single queries record into and answer from (not
+  // owned; null: none).
+  void setHistory(LookupHistory* history) { history_ = history; }
+  LookupHistory* history() const { return history_; }
 
   // Test seam: when set, every wait calls the hook with the milliseconds it
   // would wait instead of waiting. An empty hook restores the real waits.
@@ -153,6 +157,7 @@ class LookupEngine {
   int activeLookups_ = 0;
   int runDepth_ = 0;
   bool keepPages_ = true;
+  LookupHistory* history_ = nullptr;
   WaitHook waitHook_;
   float fetchTimeoutSeconds_ = 30.0f;
   PageFetcher pageFetcher_;

@@ -9,6 +9,7 @@
 
 #include <string_view>
 
+#include "engine/row_story.h"
 #include "platform/text.h"
 
 namespace qarvo {
@@ -19,12 +20,15 @@ inline constexpr std::string_view kStartButton = "按钮开始查询";
 inline constexpr std::string_view kInputButton = "按钮输入";
 inline constexpr std::string_view kAizhanRadio = "单选框爱站";
 inline constexpr std::string_view kChinazRadio = "单选框站长";
+inline constexpr std::string_view kBothRadio = "单选框两者";
 inline constexpr std::string_view kMaxPagesEdit = "编辑框最多查询页数";
 inline constexpr std::string_view kIntervalEdit = "编辑框间隔秒";
 inline constexpr std::string_view kSaveResultsButton = "按钮保存查询结果";
 inline constexpr std::string_view kExportButton = "按钮导出表格";
 inline constexpr std::string_view kAutoSaveCheck = "选择框查询时自动保存";
 inline constexpr std::string_view kAutoSaveFolderButton = "按钮自动保存路径";
+inline constexpr std::string_view kSkipRecentCheck = "选择框跳过查过的邮箱";
+inline constexpr std::string_view kSkipDaysEdit = "编辑框跳过天数";
 inline constexpr std::string_view kReportList = "超级列表框";
 inline constexpr std::string_view kBrowser = "浏览器";
 inline constexpr std::string_view kHomePageLink = "链接软件主页";
@@ -92,6 +96,16 @@ class MainWindowView {
   virtual void setRowNote(int row, const Text& note) {
     (void)row;
     (void)note;
+  }
+  // What a look-up tells of a row beyond its cells and note (row_story.h):
+  // shown with the row, never saved or copied with its domains.
+  virtual RowStory rowStory(int row) const {
+    (void)row;
+    return RowStory();
+  }
+  virtual void setRowStory(int row, const RowStory& story) {
+    (void)row;
+    (void)story;
   }
 
   // The embedded browser 浏览器 (created on first use by the window).

@@ -298,9 +298,11 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
   const size_t width = static_cast<size_t>(columns);
   std::vector<Text> cells;
   cells.reserve(static_cast<size_t>(rows) * width);
-  // The image and the note belong to the row's result: they move with it.
+  // The image, the note and the story belong to the row's result: they move
+  // with it.
   std::vector<int> images;
   std::vector<Text> notes;
+  std::vector<RowStory> stories;
   images.reserve(static_cast<size_t>(rows));
   notes.reserve(static_cast<size_t>(rows));
   for (int r = 0; r < rows; ++r) {
@@ -308,6 +310,7 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
       cells.push_back(list.cellText(r, c));
     images.push_back(list.rowImage(r));
     notes.push_back(list.rowNote(r));
+    stories.push_back(list.rowStory(r));
     processPendingEvents();
   }
   auto key = [&](int r) -> const Text& {
@@ -347,6 +350,7 @@ Text sortReportList(MainWindowView& list, int column, std::optional<bool> ascend
       list.setCellText(i, c, cells[source + static_cast<size_t>(c)]);
     list.setRowImage(i, images[from]);
     list.setRowNote(i, notes[from]);
+    list.setRowStory(i, stories[from]);
     processPendingEvents();
   }
   return kDone;

@@ -177,17 +177,21 @@ TEST(SortReportList, AListReplacedByAPumpedEventIsLeftAlone) {
   EXPECT_THAT(view.columnTexts(1), ElementsAre("", ""));
 }
 
-TEST(SortReportList, ImagesAndNotesMoveWithTheirRows) {
+TEST(SortReportList, ImagesNotesAndStoriesMoveWithTheirRows) {
   FakeMainWindowView view;
   view.setRows({{"b@x.com", "b.com"}, {"a@x.com", gbk("查询失败：超时")}, {"c@x.com", ""}});
   view.setRowImage(1, 3);
   view.setRowNote(1, gbk("查询失败：超时"));
+  const RowStory story{.tip = gbk("新增 1 个，减少 0 个"), .newLines = {1}, .fromHistory = false};
+  view.setRowStory(0, story);
   sortReportList(view, 0, true);
   EXPECT_THAT(view.columnTexts(0), ElementsAre("a@x.com", "b@x.com", "c@x.com"));
   EXPECT_EQ(view.rowImage(0), 3);
   EXPECT_EQ(view.rowNote(0), gbk("查询失败：超时"));
   EXPECT_EQ(view.rowImage(1), 0);
   EXPECT_EQ(view.rowNote(1), "");
+  EXPECT_EQ(view.rowStory(1), story);
+  EXPECT_TRUE(view.rowStory(0).empty());
   EXPECT_EQ(view.rowImage(2), 1);
 }
 
