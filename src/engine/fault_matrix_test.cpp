@@ -186,7 +186,7 @@ class FaultMatrixTest : public ::testing::Test {
     EXPECT_EQ(view.messageBoxes.back().text,
               completed ? gbk("查询完成！")
                         : gbk("查询完成！\r\n其中 1 个邮箱查询失败或未完成（见该行说明），"
-                              "右击该行可重新查询。"));
+                              "右击该行可重新查询。\r\n\r\n是否现在重新查询这 1 个邮箱？"));
     ASSERT_EQ(view.rowCount(), 3);
     ASSERT_EQ(record.rowStarts.size(), 3u);
 
