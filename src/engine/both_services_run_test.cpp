@@ -10,7 +10,9 @@
 #include "engine/engine_test_support.h"
 #include "engine/lookup_core.h"
 #include "engine/lookup_history.h"
+#include "engine/sqlite_database.h"
 #include "platform/code_page.h"
+#include "platform/event_pump.h"
 #include "platform/native_file.h"
 #include "testing/fake_services.h"
 
@@ -116,6 +118,8 @@ class Recorder : public LookupListener {
       ended[event.index] = *event.result;
     if (event.stage == LookupProgress::Stage::kPartEnded)
       ++partsEnded;
+    if (event.stage == LookupProgress::Stage::kNotice)
+      notices.push_back(gbkToUtf8(event.notice));
     if (event.stage == LookupProgress::Stage::kFetching && stopAtFirstFetch)
       *stopAtFirstFetch = true;
   }
@@ -132,6 +136,7 @@ class Recorder : public LookupListener {
   std::map<int, LookupResult> ended;  // by 1-based position
   int partsEnded = 0;
   int offThread = 0;
+  std::vector<std::string> notices;
   std::vector<std::string> throttledBy;
   StopFlag* stopAtFirstFetch = nullptr;
 };
@@ -271,6 +276,31 @@ TEST_F(BothServicesRunTest, TheHistorySaysWhatChangedAndAnswersWithoutARequest) 
   EXPECT_FALSE(merged.history.fromHistory);
   EXPECT_TRUE(merged.answers[0].history.fromHistory);
   EXPECT_EQ(fakes.requests().size(), asked + 1);
+}
+
+int pumped = 0;
+
+TEST_F(BothServicesRunTest, AHistoryLockedTooLongIsSaidOnceAndTheRunGoesOnAnswering) {
+  std::string problem;
+  ASSERT_TRUE(history.open(folder.gbkPath("history.sqlite3"), &problem)) << problem;
+  SqliteConnection other;  // another program, in the middle of a long write
+  ASSERT_TRUE(other.open(folder.utf8Path() + "/history.sqlite3"));
+  ASSERT_TRUE(other.execute("BEGIN EXCLUSIVE"));
+  request.both = false;
+  fakes.setAddress(FakeSite::kAizhan, "a@x.com", {.domains = {"a.com"}});
+  fakes.setAddress(FakeSite::kAizhan, "b@x.com", {.domains = {"b.com"}});
+
+  const EventPump previous = setEventPump([] { ++pumped; });
+  const RunTallies tallies = run({"a@x.com", "b@x.com"});
+  setEventPump(previous);
+
+  EXPECT_EQ(tallies.found, 2);
+  EXPECT_TRUE(tallies.historyFailed);
+  ASSERT_EQ(recorder.notices.size(), 1u);
+  EXPECT_TRUE(recorder.notices[0].starts_with("历史记录无法写入")) << recorder.notices[0];
+  // The wait for the lock let the window's events through all along.
+  EXPECT_GT(pumped, 500);
+  other.execute("ROLLBACK");
 }
 
 }  // namespace

@@ -180,7 +180,9 @@ void RunBook::noteFirstSeen(Service service, const Text& address, LookupResult* 
 void RunBook::record(Service service, const Text& address, LookupResult* result,
                      std::vector<Text>* gone) {
   LookupHistory* history = context_.history;
-  if (history == nullptr || !history->isOpen())
+  // A history that could not be written (locked too long, a full disk) is
+  // left alone for the rest of the run: each try would hold the run up.
+  if (history == nullptr || !history->isOpen() || tallies_.historyFailed)
     return;
   // What changed is read before this look-up joins the history.
   LookupHistory::Change change = history->changeSinceLast(service, address, result->domains);
@@ -190,7 +192,8 @@ void RunBook::record(Service service, const Text& address, LookupResult* result,
     tallies_.historyFailed = true;
     LookupProgress notice = where();
     notice.stage = LookupProgress::Stage::kNotice;
-    notice.notice = gbk("历史记录无法写入，查询照常继续：") + history->lastProblem();
+    notice.notice =
+        gbk("历史记录无法写入，本次查询不再记录，查询照常继续：") + history->lastProblem();
     context_.listener.progress(notice);
   }
 

@@ -1,5 +1,7 @@
 #include "engine/sqlite_database.h"
 
+#include "platform/event_pump.h"
+
 #include <sqlite3.h>
 
 #include <utility>
@@ -82,7 +84,20 @@ void SqliteConnection::close() {
 }
 
 void SqliteConnection::setBusyTimeout(int ms) {
-  sqlite3_busy_timeout(db_, ms);
+  busyTimeoutMs_ = ms;
+  // Waits in short naps, letting the window's events through between them:
+  // a history another program keeps locked must not freeze the window.
+  sqlite3_busy_handler(
+      db_,
+      [](void* self, int tries) -> int {
+        constexpr int kNapMs = 5;
+        if (tries * kNapMs >= static_cast<SqliteConnection*>(self)->busyTimeoutMs_)
+          return 0;
+        sleepMilliseconds(kNapMs);
+        processPendingEvents();
+        return 1;
+      },
+      this);
 }
 
 bool SqliteConnection::execute(const char* sql) {

@@ -66,7 +66,8 @@ class SqliteConnection {
   void close();
   bool isOpen() const { return db_ != nullptr; }
 
-  // Waits up to `ms` for another connection's lock before failing busy.
+  // Waits up to `ms` for another connection's lock before failing busy,
+  // processing pending events while it waits.
   void setBusyTimeout(int ms);
 
   // Runs one or more statements that return no rows. False on failure.
@@ -86,6 +87,7 @@ class SqliteConnection {
 
  private:
   sqlite3* db_ = nullptr;
+  int busyTimeoutMs_ = 0;
 };
 
 }  // namespace qarvo
