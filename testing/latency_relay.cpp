@@ -17,26 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 10;
 
-int connectTo(const std::string& hostPort) {
-  const std::size_t colon = hostPort.rfind(':');
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::atoi(hostPort.c_str() + colon + 1)));
-  if (colon == std::string::npos ||
-      ::inet_pton(AF_INET, hostPort.substr(0, colon).c_str(), &address.sin_addr) != 1) {
-    return -1;
-  }
-  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket >= 0 &&
-      ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(socket);
-    return -1;
-  }
-  const int yes = 1;
-  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  return socket;
-}
-
 // One direction of a connection: chunks read from `from` are written to `to`
 // once their time has come. Ends when `from` ends or the relay stops.
 class Direction {
@@ -114,76 +94,23 @@ class Direction {
 }  // namespace
 
 LatencyRelay::LatencyRelay(std::string backendHostPort, std::chrono::milliseconds roundTrip)
-    : backend_(std::move(backendHostPort)), roundTrip_(roundTrip) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (listener_ < 0 ||
-      ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 64) != 0) {
-    return;
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  ready_ = true;
-  acceptor_ = std::thread([this] { acceptLoop(); });
-}
-
-LatencyRelay::~LatencyRelay() {
-  stopping_ = true;
-  if (acceptor_.joinable())
-    acceptor_.join();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (int socket : open_)
-      ::shutdown(socket, SHUT_RDWR);
-  }
-  for (std::thread& worker : workers_)
-    worker.join();
-  if (listener_ >= 0)
-    ::close(listener_);
-}
-
-std::string LatencyRelay::hostPort() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
-
-void LatencyRelay::acceptLoop() {
-  while (!stopping_.load()) {
-    pollfd entry{listener_, POLLIN, 0};
-    if (::poll(&entry, 1, kSliceMs) <= 0)
-      continue;
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0)
-      continue;
-    ++connections_;
-    const int yes = 1;
-    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_.insert(client);
-    workers_.emplace_back([this, client] { serve(client); });
-  }
-}
+    : backend_(std::move(backendHostPort)),
+      roundTrip_(roundTrip),
+      listener_(
+          0, [this](int client) { serve(client); }, /*noDelay=*/true) {}
 
 void LatencyRelay::serve(int client) {
-  const int server = connectTo(backend_);
+  const int server = connectToHostPort(backend_);
   if (server >= 0) {
     const Clock::time_point opensAt = Clock::now() + roundTrip_;
     const auto half = roundTrip_ / 2;
-    Direction up(client, server, opensAt, half, stopping_);
-    Direction down(server, client, opensAt, half, stopping_);
+    Direction up(client, server, opensAt, half, listener_.stopping());
+    Direction down(server, client, opensAt, half, listener_.stopping());
     std::thread upward([&up] { up.run(); });
     down.run();
     upward.join();
     ::close(server);
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_.erase(client);
-  }
-  ::close(client);
 }
 
 }  // namespace qarvo::testing

@@ -12,43 +12,28 @@
 //   ... point the client at relay.hostPort() ...
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <list>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
+
+#include "testing/loopback_listener.h"
 
 namespace qarvo::testing {
 
 class LatencyRelay {
  public:
   LatencyRelay(std::string backendHostPort, std::chrono::milliseconds roundTrip);
-  ~LatencyRelay();
-  LatencyRelay(const LatencyRelay&) = delete;
-  LatencyRelay& operator=(const LatencyRelay&) = delete;
 
-  bool ready() const { return ready_; }
-  std::string hostPort() const;
+  bool ready() const { return listener_.ready(); }
+  std::string hostPort() const { return listener_.hostPort(); }
   std::chrono::milliseconds roundTrip() const { return roundTrip_; }
-  std::size_t connectionCount() const { return connections_.load(); }
+  std::size_t connectionCount() const { return listener_.connectionCount(); }
 
  private:
-  void acceptLoop();
   void serve(int client);
 
   std::string backend_;
   std::chrono::milliseconds roundTrip_;
-  bool ready_ = false;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<std::size_t> connections_{0};
-  std::mutex mutex_;
-  std::set<int> open_;
-  std::list<std::thread> workers_;
-  std::thread acceptor_;
+  LoopbackListener listener_;  // last: stops first
 };
 
 }  // namespace qarvo::testing

@@ -185,87 +185,12 @@ TlsFront::TlsFront(std::string plainBackend, int port, std::string secureBackend
     : plainBackend_(std::move(plainBackend)),
       secureBackend_(secureBackend.empty() ? plainBackend_ : std::move(secureBackend)),
       speaksTls_(speaksTls) {
-  if (!TestAuthority::instance().ready())
-    return;
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int yes = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (listener_ < 0 ||
-      ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 64) != 0) {
-    return;
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  ready_ = true;
-  acceptor_ = std::thread([this] { acceptLoop(); });
-}
-
-TlsFront::~TlsFront() {
-  stopping_ = true;
-  if (acceptor_.joinable())
-    acceptor_.join();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (int socket : open_)
-      ::shutdown(socket, SHUT_RDWR);
-  }
-  for (std::thread& worker : workers_)
-    worker.join();
-  if (listener_ >= 0)
-    ::close(listener_);
-}
-
-std::string TlsFront::hostPort() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
-
-void TlsFront::acceptLoop() {
-  while (!stopping_.load()) {
-    pollfd entry{listener_, POLLIN, 0};
-    if (::poll(&entry, 1, kSliceMs) <= 0)
-      continue;
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0)
-      continue;
-    ++connections_;
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_.insert(client);
-    workers_.emplace_back([this, client] { serve(client); });
-  }
+  if (TestAuthority::instance().ready())
+    listener_.emplace(port, [this](int client) { serve(client); });
 }
 
 int TlsFront::connectBackend(bool secure) const {
-  const std::string& backend = secure ? secureBackend_ : plainBackend_;
-  const std::size_t colon = backend.rfind(':');
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (colon == std::string::npos ||
-      ::getaddrinfo(backend.substr(0, colon).c_str(), backend.substr(colon + 1).c_str(), &hints,
-                    &found) != 0) {
-    return -1;
-  }
-  int socket = -1;
-  for (addrinfo* at = found; at != nullptr && socket < 0; at = at->ai_next) {
-    socket = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
-    if (socket >= 0 && ::connect(socket, at->ai_addr, at->ai_addrlen) != 0) {
-      ::close(socket);
-      socket = -1;
-    }
-  }
-  ::freeaddrinfo(found);
-  if (socket >= 0) {
-    const int yes = 1;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  }
-  return socket;
+  return connectToHostPort(secure ? secureBackend_ : plainBackend_);
 }
 
 void TlsFront::serve(int client) {
@@ -320,22 +245,16 @@ void TlsFront::serve(int client) {
         // A client that refuses the certificate ends the handshake here.
         if (SSL_accept(ssl) == 1) {
           ++secure_;
-          relay(client, ssl, backend, stopping_);
+          relay(client, ssl, backend, listener_->stopping());
           SSL_shutdown(ssl);
         }
         SSL_free(ssl);
       }
     } else if (sendAll(backend, head.data(), head.size())) {
-      relay(client, nullptr, backend, stopping_);
+      relay(client, nullptr, backend, listener_->stopping());
     }
     ::close(backend);
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_.erase(client);
-  }
-  ::shutdown(client, SHUT_RDWR);
-  ::close(client);
 }
 
 }  // namespace qarvo::testing

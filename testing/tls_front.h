@@ -30,9 +30,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+
 #include <thread>
+#include "testing/loopback_listener.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
 
@@ -71,35 +74,25 @@ class TlsFront {
   // once, as a plain web server on the https port would.
   explicit TlsFront(std::string plainBackend, int port = 0, std::string secureBackend = {},
                     bool speaksTls = true);
-  ~TlsFront();
   TlsFront(const TlsFront&) = delete;
   TlsFront& operator=(const TlsFront&) = delete;
 
-  bool ready() const { return ready_; }
-  int port() const { return port_; }
-  std::string hostPort() const;
+  bool ready() const { return listener_ && listener_->ready(); }
+  int port() const { return listener_ ? listener_->port() : 0; }
+  std::string hostPort() const { return "127.0.0.1:" + std::to_string(port()); }
   // Connections accepted, and those of them that went on in TLS.
-  std::size_t connectionCount() const { return connections_.load(); }
+  std::size_t connectionCount() const { return listener_ ? listener_->connectionCount() : 0; }
   std::size_t secureCount() const { return secure_.load(); }
 
  private:
-  void acceptLoop();
   void serve(int client);
   int connectBackend(bool secure) const;
 
   std::string plainBackend_;
   std::string secureBackend_;
   bool speaksTls_ = true;
-  bool ready_ = false;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<std::size_t> connections_{0};
   std::atomic<std::size_t> secure_{0};
-  std::mutex mutex_;
-  std::set<int> open_;  // sockets of running connections, shut down on stop
-  std::list<std::thread> workers_;
-  std::thread acceptor_;
+  std::optional<LoopbackListener> listener_;  // last: stops first
 };
 
 }  // namespace qarvo::testing

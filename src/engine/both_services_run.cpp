@@ -17,7 +17,9 @@
 #include <unordered_set>
 
 #include "engine/run_book.h"
+#include "platform/dbcs.h"
 #include "platform/event_pump.h"
+#include "text/split_text.h"
 
 namespace qarvo {
 
@@ -26,27 +28,6 @@ namespace {
 // How long the calling thread waits for a side before it lets the window's
 // events through again.
 constexpr std::chrono::milliseconds kWaitSlice(10);
-
-std::string foldedAscii(std::string_view text) {
-  std::string key(text);
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
-
-std::vector<std::string_view> linesOf(const Text& joined) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  while (start < joined.size()) {
-    size_t end = joined.find("\r\n", start);
-    if (end == Text::npos)
-      end = joined.size();
-    lines.emplace_back(joined.data() + start, end - start);
-    start = end + 2;
-  }
-  return lines;
-}
 
 // Work handed from the sides' threads to the calling thread.
 class Mailbox {
@@ -431,26 +412,26 @@ void BothRun::noteMergedHistory(const Address& address, LookupResult* merged) co
   for (int side = 0; side < 2; ++side) {
     const LookupResult& part = merged->answers[side];
     const HistoryNote& partNote = part.history;
-    const std::vector<std::string_view> lines = linesOf(part.domains);
+    const std::vector<Text> lines = splitText(part.domains, "\r\n");
     if (partNote.since) {
       note.since = note.since ? std::min(*note.since, *partNote.since) : *partNote.since;
       for (size_t j = 0; j < lines.size() && j < partNote.isNew.size(); ++j)
         if (!partNote.isNew[j])
-          before.insert(foldedAscii(lines[j]));
+          before.insert(asciiToLower(lines[j]));
       for (const Text& gone : address.gone[side])
-        before.insert(foldedAscii(gone));
+        before.insert(asciiToLower(gone));
     }
     for (size_t j = 0; j < lines.size() && j < partNote.firstSeen.size(); ++j) {
       anyFirstSeen = true;
-      auto [at, inserted] = firstSeen.try_emplace(foldedAscii(lines[j]), partNote.firstSeen[j]);
+      auto [at, inserted] = firstSeen.try_emplace(asciiToLower(lines[j]), partNote.firstSeen[j]);
       if (!inserted)
         at->second = std::min(at->second, partNote.firstSeen[j]);
     }
   }
-  const std::vector<std::string_view> lines = linesOf(merged->domains);
+  const std::vector<Text> lines = splitText(merged->domains, "\r\n");
   std::unordered_set<std::string> now;
-  for (std::string_view line : lines) {
-    const std::string key = foldedAscii(line);
+  for (const Text& line : lines) {
+    const std::string key = asciiToLower(line);
     if (note.since)
       note.isNew.push_back(before.count(key) ? 0 : 1);
     if (anyFirstSeen) {
@@ -464,8 +445,8 @@ void BothRun::noteMergedHistory(const Address& address, LookupResult* merged) co
     std::unordered_set<std::string> gone;
     for (int side = 0; side < 2; ++side)
       for (const Text& domain : address.gone[side])
-        if (!now.count(foldedAscii(domain)))
-          gone.insert(foldedAscii(domain));
+        if (!now.count(asciiToLower(domain)))
+          gone.insert(asciiToLower(domain));
     note.gone = static_cast<int>(gone.size());
   }
 }

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "platform/code_page.h"
+#include "platform/dbcs.h"
 
 namespace qarvo {
 
@@ -96,15 +97,6 @@ const LookupResult* partNotCompleted(const LookupResult& result) {
   return nullptr;
 }
 
-// A domain as DNS compares it: ASCII letters folded.
-std::string domainKey(std::string_view domain) {
-  std::string key(domain);
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
-
 }  // namespace
 
 Text outcomeNote(const LookupResult& result) {
@@ -169,7 +161,7 @@ LookupResult mergeAnswers(LookupResult aizhan, LookupResult chinaz) {
       start = end + 2;
       if (line.empty())
         continue;
-      auto [at, inserted] = seen.try_emplace(domainKey(line), merged.sources.size());
+      auto [at, inserted] = seen.try_emplace(asciiToLower(line), merged.sources.size());
       if (!inserted) {
         merged.sources[at->second] |= from;
         continue;

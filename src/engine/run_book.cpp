@@ -1,35 +1,16 @@
 #include "engine/run_book.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/lookup_history.h"
 #include "platform/code_page.h"
+#include "platform/dbcs.h"
+#include "text/split_text.h"
 
 namespace qarvo {
 
-namespace {
-
-std::string foldedAscii(std::string_view text) {
-  std::string key(text);
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
-
-template <typename Visit>
-void forEachLine(const Text& joined, Visit visit) {
-  size_t start = 0;
-  while (start < joined.size()) {
-    size_t end = joined.find("\r\n", start);
-    if (end == Text::npos)
-      end = joined.size();
-    visit(std::string_view(joined.data() + start, end - start));
-    start = end + 2;
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int countLines(const Text& joined) {
   if (joined.empty())
@@ -168,13 +149,13 @@ void RunBook::noteFirstSeen(Service service, const Text& address, LookupResult* 
     return;
   std::unordered_map<std::string, HistoryNote::TimePoint> first;
   for (const LookupHistory::DomainSeen& seen : history->domainsSeen(service, address))
-    first.emplace(foldedAscii(seen.domain), seen.first);
+    first.emplace(asciiToLower(seen.domain), seen.first);
   const auto now = std::chrono::system_clock::now();
   result->history.firstSeen.clear();
-  forEachLine(result->domains, [&](std::string_view line) {
-    auto at = first.find(foldedAscii(line));
+  for (const Text& line : splitText(result->domains, "\r\n")) {
+    auto at = first.find(asciiToLower(line));
     result->history.firstSeen.push_back(at == first.end() ? now : at->second);
-  });
+  }
 }
 
 void RunBook::record(Service service, const Text& address, LookupResult* result,
@@ -202,12 +183,11 @@ void RunBook::record(Service service, const Text& address, LookupResult* result,
   note.isNew.clear();
   note.gone = static_cast<int>(change.gone.size());
   if (change.since) {
-    std::unordered_map<std::string, bool> added;
+    std::unordered_set<Text> added;
     for (const Text& domain : change.added)
-      added.emplace(foldedAscii(domain), true);
-    forEachLine(result->domains, [&](std::string_view line) {
-      note.isNew.push_back(added.count(foldedAscii(line)) ? 1 : 0);
-    });
+      added.insert(asciiToLower(domain));
+    for (const Text& line : splitText(result->domains, "\r\n"))
+      note.isNew.push_back(added.count(asciiToLower(line)) ? 1 : 0);
   }
   if (gone != nullptr)
     *gone = std::move(change.gone);

@@ -428,27 +428,31 @@ void ComHttp::sendPageRequest(const Text& url, const PageRequestParts& parts,
     waitForResponse(timing.waitSeconds);
 }
 
+template <typename Options>
+void ComHttp::sendPageRequest(const Text& url, const Options& options, Text& cookies,
+                              const PageFetchTiming& timing) {
+  CancelScope scope(requestObject, options.cancel);
+  sendPageRequest(url,
+                  {.postText = options.postText,
+                   .postBytes = options.postBytes,
+                   .proxy = options.proxy,
+                   .synchronous = options.synchronous,
+                   .referer = options.referer,
+                   .cookies = cookies,
+                   .contentType = options.contentType,
+                   .userAgent = options.userAgent,
+                   .extraHeaders = options.extraHeaders,
+                   .spoofClientAddress = options.spoofClientAddress},
+                  timing);
+}
+
 Text ComHttp::fetchPage(const Text& url, const FetchPageOptions& options) {
   int localMode = 0;
   int& encodingMode = options.encodingMode != nullptr ? *options.encodingMode : localMode;
   Text localCookies;
   Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
 
-  {
-    CancelScope scope(requestObject, options.cancel);
-    sendPageRequest(url,
-                    {.postText = options.postText,
-                     .postBytes = options.postBytes,
-                     .proxy = options.proxy,
-                     .synchronous = options.synchronous,
-                     .referer = options.referer,
-                     .cookies = cookies,
-                     .contentType = options.contentType,
-                     .userAgent = options.userAgent,
-                     .extraHeaders = options.extraHeaders,
-                     .spoofClientAddress = options.spoofClientAddress},
-                    pageFetchTiming(options.timeoutSeconds));
-  }
+  sendPageRequest(url, options, cookies, pageFetchTiming(options.timeoutSeconds));
 
   // 12. The response's cookies.
   lastCookies = responseCookies();
@@ -516,21 +520,7 @@ Bytes ComHttp::fetchPageGzip(const Text& url, const FetchGzipOptions& options) {
   Text localCookies;
   Text& cookies = options.cookies != nullptr ? *options.cookies : localCookies;
 
-  {
-    CancelScope scope(requestObject, options.cancel);
-    sendPageRequest(url,
-                    {.postText = options.postText,
-                     .postBytes = options.postBytes,
-                     .proxy = options.proxy,
-                     .synchronous = options.synchronous,
-                     .referer = options.referer,
-                     .cookies = cookies,
-                     .contentType = options.contentType,
-                     .userAgent = options.userAgent,
-                     .extraHeaders = options.extraHeaders,
-                     .spoofClientAddress = options.spoofClientAddress},
-                    gzipFetchTiming(options.timeoutSeconds));
-  }
+  sendPageRequest(url, options, cookies, gzipFetchTiming(options.timeoutSeconds));
 
   // lastCookies stays as the last fetchPage left it.
   if (options.keepCookies)

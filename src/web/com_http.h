@@ -39,20 +39,20 @@ inline constexpr const char* kDefaultContentType = "application/x-www-form-urlen
 // takes its default. By-reference arguments are pointers; nullptr means "not
 // given" (the fetch then works on a local value).
 struct FetchPageOptions {
-  Text postText{};                  // request body as text; makes the request a POST
-  int* encodingMode = nullptr;      // -2 .. 6 (0 when not given); a 0 may become 2
-  float timeoutSeconds = 0.0f;      // see pageFetchTiming
-  std::optional<Text> proxy{};      // server[,user,password], "IE" or "-1"
-  bool synchronous = false;         // open synchronously and skip the wait
-  Bytes postBytes{};                // request body as bytes; wins over postText
-  Text referer{};                   // empty: the URL
-  Text* cookies = nullptr;          // Cookie header value; "-1" sends an empty one
-  bool keepCookies = false;         // keep the response's cookies for later fetches
-  Text contentType{};               // empty: application/x-www-form-urlencoded
-  Text userAgent{};                 // empty: kDefaultPageUserAgent
-  Text extraHeaders{};              // "Name: value" lines separated by CR LF
-  bool spoofClientAddress = false;  // add spoofedAddressHeaders()
-  const StopFlag* cancel = nullptr;     // raised: the fetch ends at once, empty (see SetCancelFlag)
+  Text postText{};                   // request body as text; makes the request a POST
+  int* encodingMode = nullptr;       // -2 .. 6 (0 when not given); a 0 may become 2
+  float timeoutSeconds = 0.0f;       // see pageFetchTiming
+  std::optional<Text> proxy{};       // server[,user,password], "IE" or "-1"
+  bool synchronous = false;          // open synchronously and skip the wait
+  Bytes postBytes{};                 // request body as bytes; wins over postText
+  Text referer{};                    // empty: the URL
+  Text* cookies = nullptr;           // Cookie header value; "-1" sends an empty one
+  bool keepCookies = false;          // keep the response's cookies for later fetches
+  Text contentType{};                // empty: application/x-www-form-urlencoded
+  Text userAgent{};                  // empty: kDefaultPageUserAgent
+  Text extraHeaders{};               // "Name: value" lines separated by CR LF
+  bool spoofClientAddress = false;   // add spoofedAddressHeaders()
+  const StopFlag* cancel = nullptr;  // raised: the fetch ends at once, empty (see SetCancelFlag)
 };
 
 // What a page fetch's timeoutSeconds turns into.
@@ -111,8 +111,8 @@ struct FetchDirectOptions {
   Text* returnedCookies = nullptr;  // out: the cookies after the exchange
   Bytes* rawBody = nullptr;         // out: the body before decoding
   bool spoofClientAddress = false;
-  bool useWinHttpApi = false;    // winHttpFetch; wins over useWinInet. Neither: the threaded
-                                 // internet-library back-end
+  bool useWinHttpApi = false;        // winHttpFetch; wins over useWinInet. Neither: the threaded
+                                     // internet-library back-end
   const StopFlag* cancel = nullptr;  // raised while waiting: the fetch ends at once
 };
 struct LocationOptions {
@@ -135,7 +135,7 @@ struct ProbeStatusOptions {
   bool synchronous = false;
   int timeoutSeconds = 0;  // the wait; 0: 25 seconds
   std::optional<Text> cookies{};
-  std::optional<Text> proxy{};   // as fetchPage's
+  std::optional<Text> proxy{};       // as fetchPage's
   const StopFlag* cancel = nullptr;  // as fetchPage's
 };
 
@@ -238,6 +238,11 @@ class ComHttp {
   struct PageRequestParts;
   // fetchPage's request up to the wait (shared with fetchPageGzip).
   void sendPageRequest(const Text& url, const PageRequestParts& parts,
+                       const PageFetchTiming& timing);
+  // The same from fetchPage's or fetchPageGzip's options (`cookies`: the
+  // caller's variable), with the caller's cancel flag for the request.
+  template <typename Options>
+  void sendPageRequest(const Text& url, const Options& options, Text& cookies,
                        const PageFetchTiming& timing);
 
   std::shared_ptr<HttpRequest> requestObject;
